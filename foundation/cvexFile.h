@@ -11,6 +11,8 @@
 class cvexFile {
 public:
   cvexDynamicArrayTemplate<unsigned char> lineBuffer;
+  // Valid from a successful Open until Close, which sets it back to
+  // kInvalidFile; the destructor closes a handle that is still valid.
   platform::FileHandle handle = platform::kInvalidFile;
   bool readOnly = false;
   bool onDisk = true;

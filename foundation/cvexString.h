@@ -11,12 +11,12 @@
 // move between strings through the assignment operations.
 class cvexString {
 public:
-  QString wideCache;     // copy made by the last AsWide
-  QByteArray ansiCache;  // copy made by the last AsAnsi
-  int32_t growBy = 50;   // spare units reserved when a write forces growth
-  int32_t tag = 0;       // copied by Assign, otherwise untouched
+  QString wideCache;    // copy made by the last AsWide
+  QByteArray ansiCache; // copy made by the last AsAnsi
+  int32_t growBy = 50;  // spare units reserved when a write forces growth
+  int32_t tag = 0;      // copied by Assign, otherwise untouched
   char16_t *buffer = nullptr;
-  int32_t capacity = 0;  // units allocated in buffer, terminator included
+  int32_t capacity = 0; // units allocated in buffer, terminator included
 
   cvexString();
   cvexString(int32_t initialCapacity, int32_t growthStep);
