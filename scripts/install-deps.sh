@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth time python3
+  xvfb xauth time python3 bc
 )
 
 missing=()

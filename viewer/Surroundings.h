@@ -10,14 +10,14 @@ namespace viewer {
 class ProgressSink {
 public:
   virtual ~ProgressSink() = default;
-  virtual void SetPosition(int percent) = 0;  // 0..100
+  virtual void SetPosition(int percent) = 0; // 0..100
   virtual void SetVisible(bool visible) = 0;
 };
 
 class BusyIndicator {
 public:
   virtual ~BusyIndicator() = default;
-  virtual void SetBusy(bool busy) = 0;  // hourglass on / back to default
+  virtual void SetBusy(bool busy) = 0; // hourglass on / back to default
 };
 
 enum class MessageIcon { None, Information };

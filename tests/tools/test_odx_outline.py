@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Command-line tests of odx-outline: its outline of real files and of
+mutated, truncated and hostile input must equal the independent reference
+implementation exactly; exit codes, messages and the output formats.
+
+Usage: test_odx_outline.py ODX_OUTLINE SOURCE_DIR
+"""
+import json
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import reference_outline  # noqa: E402
+
+TOOL = None
+SOURCE = None
+DECL = b'<?xml version="1.0"?>'
+
+
+def run(*args, timeout=60):
+    return subprocess.run([TOOL, *args], capture_output=True, timeout=timeout)
+
+
+def reference_jsonl(data):
+    lines = []
+    for depth, image, label in reference_outline.outline(data):
+        lines.append('{"depth":%d,"image":%d,"label":%s}\n'
+                     % (depth, image, reference_outline.json_label(label)))
+    return "".join(lines).encode("utf-8")
+
+
+class Scratch(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def write(self, data, name="in.odx"):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def assert_same_as_reference(self, data, what):
+        path = self.write(data)
+        got = run("--json", path)
+        self.assertEqual(got.returncode, 0, what)
+        self.assertEqual(got.stdout, reference_jsonl(data), what)
+
+
+class RealFiles(Scratch):
+    def corpus(self):
+        d = os.path.join(SOURCE, "tests", "data", "corpus")
+        files = [os.path.join(d, f) for f in sorted(os.listdir(d)) if f != "MANIFEST.tsv"]
+        return files + [os.path.join(SOURCE, "samples", "engine-ecu.odx")]
+
+    def test_corpus_outlines_equal_the_reviewed_snapshots(self):
+        snapdir = os.path.join(SOURCE, "tests", "data", "snapshots")
+        for path in self.corpus():
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(os.path.join(snapdir, os.path.basename(path) + ".jsonl"), "rb") as f:
+                snapshot = f.read()
+            got = run("--json", path)
+            self.assertEqual(got.returncode, 0, path)
+            self.assertEqual(got.stdout, snapshot, path)
+            self.assertEqual(reference_jsonl(data), snapshot, path)
+
+    def test_every_json_line_parses_and_text_mode_matches(self):
+        path = self.corpus()[-1]
+        js = run("--json", path).stdout.decode("utf-8").splitlines()
+        text = run(path).stdout.decode("utf-8").splitlines()
+        self.assertEqual(len(js), len(text))
+        count = run("--count", path).stdout.decode().strip()
+        self.assertEqual(int(count), len(js))
+        for j, t in zip(js, text):
+            node = json.loads(j)
+            self.assertEqual(t, "  " * (node["depth"] - 1) + node["label"]
+                             .replace("\\", "\\\\").replace("\n", "\\n")
+                             .replace("\r", "\\r").replace("\t", "\\t"))
+
+    def test_prefixes_of_a_real_file_match_the_reference(self):
+        with open(self.corpus()[-1], "rb") as f:
+            data = f.read()
+        for n in list(range(0, 64)) + list(range(64, len(data), 61)):
+            self.assert_same_as_reference(data[:n], "prefix %d" % n)
+
+
+class HostileInput(Scratch):
+    PIECES = [b"<", b">", b"/", b"</", b"/>", b"<!--", b"-->", b"DESC", b"<DESC>",
+              b"</DESC>", b"<DESC/>", b" ", b"a", b"=", b'"', b"&amp;", b"&lt",
+              b"&#x0041;", b"&#xD800;", b"&#x0000;", b"&#x41;a;", b"\x00", b"\n",
+              b"\t", b"\xc3\xa9", b"\xff", b"&", b"<A>", b"</A>", b"<B x=\"1\">"]
+
+    def test_random_markup_matches_the_reference(self):
+        rng = random.Random(20261207)
+        for i in range(300):
+            body = b"".join(rng.choice(self.PIECES) for _ in range(rng.randint(0, 40)))
+            self.assert_same_as_reference(DECL + body, "case %d: %r" % (i, body))
+
+    def test_utf16_and_binary_input(self):
+        text = '<?xml version="1.0"?><A><B>t</B></A>'
+        for data in (text.encode("utf-16-le"), text.encode("utf-16-be"),
+                     b"\xff\xfe" + text.encode("utf-16-le"),
+                     text.encode("utf-32"), bytes(range(256)) * 4, b"", DECL):
+            self.assert_same_as_reference(data, repr(data[:20]))
+
+    def test_json_escapes_controls_and_lone_surrogates(self):
+        path = self.write(DECL + b'<A>&#xD800;x&#x0001;"\\</A><B>&#xD83D;&#xDE00;</B>')
+        lines = run("--json", path).stdout.decode("utf-8").splitlines()
+        self.assertEqual(lines[0], '{"depth":1,"image":0,"label":"A = \\ud800x\\u0001\\"\\\\"}')
+        self.assertEqual(json.loads(lines[1])["label"], "B = \U0001F600")
+        text = run(path).stdout.decode("utf-8").splitlines()
+        self.assertEqual(text[0], 'A = \\ud800x\\x01"\\\\')
+
+
+class Interface(Scratch):
+    def test_exit_codes_and_messages(self):
+        missing = os.path.join(self.dir.name, "missing.odx")
+        got = run(missing)
+        self.assertEqual((got.returncode, got.stdout), (1, b""))
+        self.assertEqual(got.stderr, b"Could not open file.\n")
+        self.assertEqual(run(self.dir.name).returncode, 1)
+        for bad in ([], ["--json"], ["--bogus", "f"], ["a", "b"], ["--filter"]):
+            got = run(*bad)
+            self.assertEqual(got.returncode, 2, bad)
+            self.assertIn(b"usage: odx-outline", got.stderr)
+
+    def test_filter_lists_hits_in_outline_order(self):
+        path = self.write(DECL + b"<ROOT><SHORT-NAME>Abc</SHORT-NAME><X>aBC</X>"
+                          b"<Y>none</Y><DESC><p>ABC</p></DESC></ROOT>")
+        got = run("--json", "--filter", "abc", path)
+        hits = [json.loads(l) for l in got.stdout.decode().splitlines()]
+        self.assertEqual([h["index"] for h in hits], [1, 2, 5])
+        self.assertEqual(hits[0]["label"], "SHORT-NAME = Abc")
+        self.assertEqual(run("--filter", "qxzj", "--count", path).stdout, b"0\n")
+        self.assertEqual(run("--filter", "", path).stdout, b"")
+        # A non-ASCII term arrives as UTF-8 and matches regardless of case.
+        path = self.write(DECL + b"<A>&#x00C9;t&#x00C9;</A><B>x</B>")
+        got = run("--filter", "\u00e9T\u00c9", path)
+        self.assertEqual(got.stdout.decode("utf-8"), "A = \u00c9t\u00c9\n")
+
+
+if __name__ == "__main__":
+    TOOL, SOURCE = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0], "-v"])

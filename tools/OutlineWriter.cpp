@@ -1,0 +1,160 @@
+#include "tools/OutlineWriter.h"
+
+namespace tools {
+namespace {
+
+const char kHex[] = "0123456789abcdef";
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Calls f(codePoint, isLoneSurrogate) for each character of the label.
+template <typename F> void ForEachChar(const viewer::LabelView &label, F &&f) {
+  if (label.narrow) {
+    for (uint32_t i = 0; i < label.length; ++i)
+      f(char32_t{label.narrow[i]}, false);
+    return;
+  }
+  for (uint32_t i = 0; i < label.length; ++i) {
+    const char16_t u = label.wide[i];
+    if (IsHighSurrogate(u) && i + 1 < label.length &&
+        IsLowSurrogate(label.wide[i + 1])) {
+      const char16_t lo = label.wide[++i];
+      f(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(lo) - 0xDC00),
+        false);
+    } else {
+      f(char32_t{u}, IsHighSurrogate(u) || IsLowSurrogate(u));
+    }
+  }
+}
+
+} // namespace
+
+void OutlineWriter::Unit(char32_t c) {
+  if (c < 0x80) {
+    buf_.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    buf_.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    buf_.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    buf_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    buf_.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    buf_.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    buf_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void OutlineWriter::TextLabel(const viewer::LabelView &label) {
+  ForEachChar(label, [this](char32_t c, bool lone) {
+    if (lone) {
+      buf_ += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4)
+        buf_.push_back(kHex[(c >> shift) & 0xF]);
+      return;
+    }
+    switch (c) {
+    case '\\':
+      buf_ += "\\\\";
+      return;
+    case '\n':
+      buf_ += "\\n";
+      return;
+    case '\r':
+      buf_ += "\\r";
+      return;
+    case '\t':
+      buf_ += "\\t";
+      return;
+    default:
+      break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      buf_ += "\\x";
+      buf_.push_back(kHex[c >> 4]);
+      buf_.push_back(kHex[c & 0xF]);
+      return;
+    }
+    Unit(c);
+  });
+}
+
+void OutlineWriter::JsonLabel(const viewer::LabelView &label) {
+  buf_.push_back('"');
+  ForEachChar(label, [this](char32_t c, bool lone) {
+    if (lone || c < 0x20) {
+      switch (c) {
+      case '\n':
+        buf_ += "\\n";
+        return;
+      case '\r':
+        buf_ += "\\r";
+        return;
+      case '\t':
+        buf_ += "\\t";
+        return;
+      default:
+        break;
+      }
+      buf_ += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4)
+        buf_.push_back(kHex[(c >> shift) & 0xF]);
+      return;
+    }
+    if (c == '"' || c == '\\') {
+      buf_.push_back('\\');
+      buf_.push_back(static_cast<char>(c));
+      return;
+    }
+    Unit(c);
+  });
+  buf_.push_back('"');
+}
+
+void OutlineWriter::TextLine(uint32_t depth, const viewer::LabelView &label) {
+  buf_.append(depth > 1 ? 2 * std::size_t{depth - 1} : 0, ' ');
+  TextLabel(label);
+  buf_.push_back('\n');
+  MaybeFlush();
+}
+
+void OutlineWriter::JsonNode(uint32_t depth, int image,
+                             const viewer::LabelView &label) {
+  buf_ += "{\"depth\":";
+  buf_ += std::to_string(depth);
+  buf_ += ",\"image\":";
+  buf_ += std::to_string(image);
+  buf_ += ",\"label\":";
+  JsonLabel(label);
+  buf_ += "}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::JsonHit(uint32_t index, const viewer::LabelView &label) {
+  buf_ += "{\"index\":";
+  buf_ += std::to_string(index);
+  buf_ += ",\"label\":";
+  JsonLabel(label);
+  buf_ += "}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::Raw(std::string_view text) {
+  buf_ += text;
+  MaybeFlush();
+}
+
+bool OutlineWriter::Flush() {
+  if (!buf_.empty() &&
+      std::fwrite(buf_.data(), 1, buf_.size(), out_) != buf_.size())
+    failed_ = true;
+  buf_.clear();
+  if (std::fflush(out_) != 0)
+    failed_ = true;
+  return !failed_;
+}
+
+} // namespace tools

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "viewer/OutlineStore.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tools {
+
+// Buffered writer for the outline in the command line's two formats.
+class OutlineWriter {
+public:
+  explicit OutlineWriter(std::FILE *out) : out_(out) {
+    buf_.reserve(kFlushAt + 4096);
+  }
+  ~OutlineWriter() { Flush(); }
+  OutlineWriter(const OutlineWriter &) = delete;
+  OutlineWriter &operator=(const OutlineWriter &) = delete;
+
+  // Indented text: two spaces per level below the top, control characters
+  // and backslashes escaped so one node is always one line.
+  void TextLine(uint32_t depth, const viewer::LabelView &label);
+  void JsonNode(uint32_t depth, int image, const viewer::LabelView &label);
+  void JsonHit(uint32_t index, const viewer::LabelView &label);
+  void Raw(std::string_view text);
+  bool Flush(); // false when the output could not be written
+
+private:
+  static constexpr std::size_t kFlushAt = 1 << 20;
+  void Unit(char32_t c); // UTF-8
+  void TextLabel(const viewer::LabelView &label);
+  void JsonLabel(const viewer::LabelView &label);
+  void MaybeFlush() {
+    if (buf_.size() >= kFlushAt)
+      Flush();
+  }
+
+  std::FILE *out_;
+  std::string buf_;
+  bool failed_ = false;
+};
+
+} // namespace tools

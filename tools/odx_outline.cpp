@@ -1,0 +1,148 @@
+// odx-outline: the outline (or the filter-search hits) of an ODX/XML file on
+// standard output, built by the same code as the viewer's window.
+
+#include "foundation/cvexString.h"
+#include "tools/OutlineWriter.h"
+#include "viewer/FilterSearch.h"
+#include "viewer/OutlineBuilder.h"
+#include "viewer/OutlineStore.h"
+#include "viewer/Surroundings.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+namespace {
+
+const char kUsage[] =
+    "usage: odx-outline [--json] [--filter TERM] [--count] FILE\n";
+
+class NoProgress : public viewer::ProgressSink {
+public:
+  void SetPosition(int) override {}
+  void SetVisible(bool) override {}
+};
+
+class NoBusy : public viewer::BusyIndicator {
+public:
+  void SetBusy(bool) override {}
+};
+
+class StderrMessages : public viewer::MessageSink {
+public:
+  void ShowMessage(const QString &text, const QString &,
+                   viewer::MessageIcon) override {
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    shown = true;
+  }
+  bool shown = false;
+};
+
+struct Options {
+  bool json = false;
+  bool count = false;
+  bool filter = false;
+  std::string term;
+  const char *file = nullptr;
+};
+
+bool ParseArguments(int argc, char **argv, Options &o) {
+  for (int i = 1; i < argc; ++i) {
+    const char *a = argv[i];
+    if (std::strcmp(a, "--json") == 0) {
+      o.json = true;
+    } else if (std::strcmp(a, "--count") == 0) {
+      o.count = true;
+    } else if (std::strcmp(a, "--filter") == 0) {
+      if (i + 1 >= argc || o.filter)
+        return false;
+      o.filter = true;
+      o.term = argv[++i];
+    } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
+      o.file = argv[++i];
+    } else if (a[0] == '-' && a[1] == '-') {
+      return false;
+    } else if (o.file) {
+      return false;
+    } else {
+      o.file = a;
+    }
+  }
+  return o.file != nullptr;
+}
+
+void AssignQString(cvexString &s, const QString &q) {
+  s.AssignWide(reinterpret_cast<const char16_t *>(q.utf16()));
+}
+
+int Run(const Options &o) {
+  viewer::OutlineStore items;
+  NoProgress progress;
+  NoBusy busy;
+  StderrMessages messages;
+  cvexString path;
+  AssignQString(path, QString::fromLocal8Bit(o.file));
+  viewer::BuildOutline(path, items, progress, busy, messages);
+  if (messages.shown)
+    return 1;
+
+  tools::OutlineWriter out(stdout);
+  if (o.filter) {
+    viewer::OutlineStore results;
+    cvexString term;
+    AssignQString(term, QString::fromUtf8(o.term.c_str()));
+    viewer::FilterSearch(term, items, results, busy);
+    const uint32_t hits = results.GetCount();
+    if (o.count) {
+      out.Raw(std::to_string(hits) + "\n");
+    } else {
+      for (uint32_t i = 0; i < hits; ++i) {
+        const viewer::NodeHandle hit = results.GetNodeFromIndex(i);
+        const viewer::NodeHandle target = results.Data(hit).handle;
+        if (o.json)
+          out.JsonHit(target, results.GetText(hit));
+        else
+          out.TextLine(1, results.GetText(hit));
+      }
+    }
+  } else if (o.count) {
+    out.Raw(std::to_string(items.GetCount()) + "\n");
+  } else {
+    const uint32_t n = items.GetCount();
+    for (uint32_t i = 0; i < n; ++i) {
+      const viewer::NodeHandle node = items.GetNodeFromIndex(i);
+      if (o.json)
+        out.JsonNode(items.Depth(node), items.ImageIndex(node),
+                     items.GetText(node));
+      else
+        out.TextLine(items.Depth(node), items.GetText(node));
+    }
+  }
+  if (!out.Flush()) {
+    std::fprintf(stderr, "odx-outline: could not write the output\n");
+    return 1;
+  }
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  if (!ParseArguments(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    return Run(options);
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "odx-outline: out of memory\n");
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "odx-outline: %s\n", e.what());
+  }
+  return 1;
+}
