@@ -1,1 +1,311 @@
-// placeholder
+#include "xml/cvexXML.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kDeclarationLength = 21;
+constexpr const char *kDeclaration = "<?xml version=\"1.0\"?>";
+
+// Closes the file on every early way out of a read-mode Open (failure or an
+// allocation exception) so no descriptor outlives a failed load.
+class CloseOnExit {
+public:
+  explicit CloseOnExit(cvexFile &f) : file(f) {}
+  ~CloseOnExit() {
+    if (armed)
+      file.Close();
+  }
+  CloseOnExit(const CloseOnExit &) = delete;
+  CloseOnExit &operator=(const CloseOnExit &) = delete;
+  void Dismiss() { armed = false; }
+
+private:
+  cvexFile &file;
+  bool armed = true;
+};
+
+// First offset of `byte` in [from, end), or -1.  memchr examines each byte
+// once, which is the forward scan the markers are defined by.
+inline int32_t FindByte(const unsigned char *data, int32_t from, int32_t end,
+                        unsigned char byte) {
+  if (from >= end)
+    return -1;
+  const void *hit = std::memchr(data + from, byte, size_t(end - from));
+  return hit ? int32_t(static_cast<const unsigned char *>(hit) - data) : -1;
+}
+
+// Widens bytes [from, to) into `text`, one character per byte, growing it at
+// most once (contents dropped) and ending it with Terminate.  Returns whether
+// an '&' was among the bytes, noted in the same pass so that text without a
+// reference costs no second scan.
+inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
+                    int32_t to) {
+  const int32_t length = to > from ? to - from : 0;
+  if (text.capacity < length + 1)
+    text.SetCapacity(length + 1, false);
+  char16_t *out = text.buffer;
+  const unsigned char *in = data + from;
+  unsigned char amp = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    out[i] = in[i];
+    amp |= static_cast<unsigned char>(in[i] == '&');
+  }
+  text.Terminate(length);
+  return amp != 0;
+}
+
+// Decoding a text without an '&' has one effect: the tag reset that the
+// decoder's final Assign performs.  Only texts holding one are decoded.
+inline void DecodeIfNeeded(cvexXML &reader, cvexString &text, bool hasAmp) {
+  if (hasAmp)
+    reader.DecodeEntities(text, text);
+  else
+    text.tag = 0;
+}
+
+} // namespace
+
+cvexXML::~cvexXML() {
+  // The caller normally closes; this only catches a reader dropped while open.
+  if (isOpen)
+    file.Close();
+}
+
+bool cvexXML::Open(const cvexString &path, unsigned char mode) {
+  // Reopening releases the previous file first, so a reader never holds two.
+  Close();
+
+  if (mode == 1) {
+    if (!file.Open(path, true)) {
+      lastError.AssignAnsi(
+          "Problem opening file for writing.  Details: OpenFile API method "
+          "failed.");
+      return false;
+    }
+    cvexString declaration(kDeclaration);
+    file.WriteLine(declaration);
+    isOpen = true;
+    return true;
+  }
+
+  // Drop any earlier load up front: a failed Open leaves an empty reader,
+  // never a half-filled or stale buffer that NextToken would walk.
+  content.Free();
+  pos = 0;
+  if (!file.Open(path, false))
+    return false;
+  CloseOnExit guard(file);
+
+  // -1 means unreadable or too large for 32-bit offsets.
+  const int32_t size = file.Size();
+  if (size < 0)
+    return false;
+  content.Resize(size, false);
+  if (size > 0) {
+    // Read rather than ReadBlock: the count is needed to refuse a short read.
+    int32_t got = 0;
+    if (!file.Read(content.data, size, got) || got != size) {
+      content.Free();
+      return false;
+    }
+  }
+  guard.Dismiss();
+  pos = kDeclarationLength;
+  isOpen = true;
+  return true;
+}
+
+bool cvexXML::NextToken(unsigned char &kind, cvexString &name,
+                        cvexString &value, cvexString &attributes) {
+  const int32_t size = content.count;
+  if (pos >= size)
+    return false;
+  const unsigned char *data = content.data;
+
+  const int32_t m1 = FindByte(data, pos, size, '<');
+  if (m1 < 0) {
+    pos = size;
+    return false;
+  }
+  const int32_t m2 = FindByte(data, m1 + 1, size, '>');
+  // Data that ends inside a tag yields nothing: a tag without its '>' has no
+  // trustworthy body, and stopping here keeps pos at the end for good.
+  if (m2 < 0) {
+    pos = size;
+    return false;
+  }
+
+  // Each test reads only bytes below size; a byte past the end fails it.
+  auto at = [&](int32_t i, unsigned char c) {
+    return i < size && data[i] == c;
+  };
+
+  if (at(m1 + 1, '!') && at(m1 + 2, '-') && at(m1 + 3, '-')) {
+    // Text between "<!--" and the two bytes before '>'; empty when that span
+    // is too short to hold any.
+    DecodeIfNeeded(*this, name, CutText(name, data, m1 + 4, m2 - 2));
+    kind = xtComment;
+    pos = m2 + 1;
+    return true;
+  }
+  if (at(m1 + 1, '/')) {
+    CutText(name, data, m1 + 2, m2);
+    kind = xtClose;
+    pos = m2 + 1;
+    return true;
+  }
+
+  const bool emptyElement = data[m2 - 1] == '/';
+  // The start-tag body is split at its first space (byte 32 only).
+  const int32_t bodyEnd = emptyElement ? m2 - 1 : m2;
+  // Names are short: a plain loop beats a library call here.
+  int32_t nameEnd = m1 + 1;
+  while (nameEnd < bodyEnd && data[nameEnd] != ' ')
+    ++nameEnd;
+  const int32_t attributesStart = nameEnd < bodyEnd ? nameEnd + 1 : bodyEnd;
+
+  unsigned char tokenKind = xtOpen;
+  int32_t valueEnd = -1;
+  int32_t next = m2 + 1;
+  if (emptyElement) {
+    tokenKind = xtLeaf;
+  } else {
+    const int32_t m3 = FindByte(data, m2 + 1, size, '<');
+    if (m3 >= 0 && at(m3 + 1, '/')) {
+      tokenKind = xtLeaf;
+      valueEnd = m3;
+      // A leaf whose end tag lacks its '>' still reports its text; the scan
+      // has then consumed everything, so pos goes to the end.
+      const int32_t m4 = FindByte(data, m3 + 1, size, '>');
+      next = m4 < 0 ? size : m4 + 1;
+    }
+  }
+
+  CutText(name, data, m1 + 1, nameEnd);
+  CutText(attributes, data, attributesStart, bodyEnd);
+  if (valueEnd >= 0) {
+    DecodeIfNeeded(*this, value, CutText(value, data, m2 + 1, valueEnd));
+  } else {
+    CutText(value, data, 0, 0);
+  }
+  kind = tokenKind;
+  pos = next;
+  return true;
+}
+
+void cvexXML::DecodeEntities(const cvexString &source,
+                             cvexString &destination) {
+  const char16_t *src = source.buffer;
+  int32_t n = 0;
+  int32_t firstAmp = -1;
+  if (src) {
+    for (; src[n] != 0; ++n)
+      if (firstAmp < 0 && src[n] == u'&')
+        firstAmp = n;
+  }
+  if (hexDigits.capacity < 6)
+    hexDigits.SetCapacity(255, false);
+
+  // Without an '&' the decoded text is the source itself; only the tag reset
+  // that Assign of the working text would make remains to be done.
+  if (firstAmp < 0 && src) {
+    if (&source != &destination)
+      destination.Assign(source);
+    destination.tag = 0;
+    return;
+  }
+
+  cvexString work(255, 50);
+  if (n > 254)
+    work.SetCapacity(n + 1, false);
+  char16_t *out = work.buffer;
+  int32_t i = 0;
+  int32_t j = 0;
+  if (firstAmp > 0) {
+    std::memcpy(out, src, size_t(firstAmp) * sizeof(char16_t));
+    i = j = firstAmp;
+  }
+
+  // True when `form` (ASCII) stands at i and fits before n.
+  auto matches = [&](const char *form, int32_t length) {
+    if (i + length > n)
+      return false;
+    for (int32_t k = 0; k < length; ++k)
+      if (src[i + k] != char16_t(static_cast<unsigned char>(form[k])))
+        return false;
+    return true;
+  };
+
+  struct Named {
+    const char *form;
+    int32_t length;
+    char16_t produced;
+  };
+  static constexpr Named kNamed[] = {{"&lt;", 4, u'<'},
+                                     {"&gt;", 4, u'>'},
+                                     {"&amp;", 5, u'&'},
+                                     {"&quot;", 6, u'"'},
+                                     {"&apos;", 6, u'\''}};
+
+  while (i < n) {
+    const char16_t c = src[i];
+    if (c != u'&') {
+      out[j++] = c;
+      ++i;
+      continue;
+    }
+    bool done = false;
+    for (const Named &e : kNamed) {
+      if (matches(e.form, e.length)) {
+        out[j++] = e.produced;
+        i += e.length;
+        done = true;
+        break;
+      }
+    }
+    if (done)
+      continue;
+    // Numeric form: only '#', 'x' and ';' are checked; the four characters
+    // between are whatever ParseHex makes of them.
+    if (i + 7 < n && src[i + 1] == u'#' && src[i + 2] == u'x' &&
+        src[i + 7] == u';') {
+      for (int32_t k = 0; k < 4; ++k)
+        hexDigits.buffer[k] = src[i + 3 + k];
+      hexDigits.Terminate(4);
+      out[j++] = char16_t(hexDigits.ParseHex());
+      i += 8;
+      continue;
+    }
+    out[j++] = u'&';
+    ++i;
+  }
+  work.Terminate(j);
+  destination.Assign(work);
+}
+
+void cvexXML::CopyRaw(int32_t from, char16_t *destination,
+                      int32_t &copied) const {
+  copied = 0;
+  // Bounded by pos (never past the data); a negative start reads from 0
+  // rather than before the buffer.
+  const int32_t end = pos < content.count ? pos : content.count;
+  for (int32_t i = from < 0 ? 0 : from; i < end; ++i)
+    destination[copied++] = content.data[i];
+}
+
+int32_t cvexXML::Position() const { return pos; }
+
+int32_t cvexXML::PercentDone() const {
+  if (content.count <= 0)
+    return 0;
+  return int32_t(int64_t(pos) * 100 / content.count);
+}
+
+bool cvexXML::Close() {
+  if (!isOpen)
+    return false;
+  file.Close();
+  isOpen = false;
+  return true;
+}

@@ -1,0 +1,365 @@
+#include "xml/cvexXML.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+const std::string kDecl = "<?xml version=\"1.0\"?>";
+
+std::u16string Text(const cvexString &s) {
+  return s.buffer ? std::u16string(s.buffer, size_t(s.Length())) : u"";
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Token {
+  unsigned char kind;
+  std::u16string name, value, attributes;
+  int32_t posAfter; // counted from the end of the declaration
+  bool operator==(const Token &) const = default;
+};
+
+void PrintTo(const Token &t, std::ostream *os) {
+  auto narrow = [](const std::u16string &s) {
+    std::string out;
+    for (char16_t c : s)
+      out += c < 128 ? char(c) : '?';
+    return out;
+  };
+  *os << "{" << int(t.kind) << " '" << narrow(t.name) << "' '"
+      << narrow(t.value) << "' '" << narrow(t.attributes) << "' " << t.posAfter
+      << "}";
+}
+
+class XmlReader : public ::testing::Test {
+protected:
+  QTemporaryDir dir;
+
+  std::string Path(const char *name) {
+    return QDir(dir.path()).filePath(name).toStdString();
+  }
+  std::string WriteFile(const char *name, const std::string &bytes) {
+    const std::string path = Path(name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  // All tokens of a file holding `bytes`; the texts are reused across calls
+  // as a caller would.  A bound on the calls turns a hang into a failure.
+  std::vector<Token> Tokens(const std::string &bytes) {
+    cvexXML reader;
+    EXPECT_TRUE(reader.Open(cvexString(WriteFile("t.xml", bytes).c_str()), 0));
+    std::vector<Token> out;
+    unsigned char kind = 99;
+    cvexString name, value, attributes;
+    for (size_t guard = 0; guard <= bytes.size(); ++guard) {
+      if (!reader.NextToken(kind, name, value, attributes)) {
+        EXPECT_FALSE(reader.NextToken(kind, name, value, attributes));
+        break;
+      }
+      out.push_back({kind, Text(name), Text(value), Text(attributes),
+                     reader.Position() - 21});
+    }
+    return out;
+  }
+};
+
+TEST_F(XmlReader, TokenTable) {
+  const std::string big(5000, 'q');
+  const std::u16string big16(5000, u'q');
+  const std::vector<std::pair<std::string, std::vector<Token>>> cases = {
+      {"<A>x &amp; y</A>", {{xtLeaf, u"A", u"x & y", u"", 16}}},
+      // An end tag leaves value and attributes as they were.
+      {"<A x=\"1\"><B>t</B></A>",
+       {{xtOpen, u"A", u"", u"x=\"1\"", 9},
+        {xtLeaf, u"B", u"t", u"", 17},
+        {xtClose, u"A", u"t", u"", 21}}},
+      {"<C k=\"2\"/>", {{xtLeaf, u"C", u"", u"k=\"2\"", 10}}},
+      {"<B />", {{xtLeaf, u"B", u"", u"", 5}}},
+      {"<E  x y>v</E>", {{xtLeaf, u"E", u"v", u" x y", 13}}},
+      {"<A\tb=1>", {{xtOpen, u"A\tb=1", u"", u"", 7}}},
+      {"</E >", {{xtClose, u"E ", u"", u"", 5}}},
+      {"<!-- a &lt;1&gt; -->", {{xtComment, u" a <1> ", u"", u"", 20}}},
+      {"<!-- a > b -->", {{xtComment, u" ", u"", u"", 8}}},
+      {"<!---->", {{xtComment, u"", u"", u"", 7}}},
+      {"<!-->", {{xtComment, u"", u"", u"", 5}}},
+      {"<D>a<b>c</b>d</D>",
+       {{xtOpen, u"D", u"", u"", 3},
+        {xtLeaf, u"b", u"c", u"", 12},
+        {xtClose, u"D", u"c", u"", 17}}},
+      {"<A>x</B>", {{xtLeaf, u"A", u"x", u"", 8}}},
+      {"<A x=\"1>2\">t</A>", {{xtLeaf, u"A", u"2\">t", u"x=\"1", 16}}},
+      {"<!DOCTYPE x><?pi a?>",
+       {{xtOpen, u"!DOCTYPE", u"", u"x", 12},
+        {xtOpen, u"?pi", u"", u"a?", 20}}},
+      {" encoding=\"UTF-8\"?>\n<R/>", {{xtLeaf, u"R", u"", u"", 24}}},
+      {"<A>\xC3\xA9</A>", {{xtLeaf, u"A", u"\u00C3\u00A9", u"", 9}}},
+      {"<A " + big + ">" + big + "&lt;</A>",
+       {{xtLeaf, u"A", big16 + u"<", big16, 10012}}},
+      // A NUL byte ends the text it falls into.
+      {"<A\0B x=\"1\">v\0w</A\0B>"s, {{xtLeaf, u"A", u"v", u"x=\"1\"", 20}}},
+      {"<A x\0=\"1\"/>"s, {{xtLeaf, u"A", u"", u"x", 11}}},
+      {"<!-- a\0&lt; -->"s, {{xtComment, u" a", u"", u"", 15}}},
+      {"<A>&amp;\0&lt;</A>"s, {{xtLeaf, u"A", u"&", u"", 17}}},
+      // The data ends early.
+      {"", {}},
+      {"<R><A/></R>\r\n",
+       {{xtOpen, u"R", u"", u"", 3},
+        {xtLeaf, u"A", u"", u"", 7},
+        {xtClose, u"R", u"", u"", 11}}},
+      {"<R>text", {{xtOpen, u"R", u"", u"", 3}}},
+      {"<R x=\"1\"", {}},
+      {"<R><A", {{xtOpen, u"R", u"", u"", 3}}},
+      {"<A>v</A", {{xtLeaf, u"A", u"v", u"", 7}}},
+      {"<A>v</", {{xtLeaf, u"A", u"v", u"", 6}}},
+      {"<A>v<", {{xtOpen, u"A", u"", u"", 3}}},
+  };
+  for (const auto &[body, expected] : cases)
+    EXPECT_EQ(Tokens(kDecl + body), expected) << "input: " << body;
+
+  // The first 21 bytes are skipped unseen, whatever they hold.
+  EXPECT_EQ(Tokens("<A/>"), std::vector<Token>{});
+  EXPECT_EQ(Tokens("<Root><Item>x</Item>  </Root>"),
+            (std::vector<Token>{{xtClose, u"Root", u"", u"", 8}}));
+}
+
+TEST(DecodeEntities, Table) {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"x &amp; y", u"x & y"},
+      {u"&lt;b&gt;", u"<b>"},
+      {u"&quot;q&quot;it&apos;s", u"\"q\"it's"},
+      {u"&amp;lt;", u"&lt;"}, // replacements are not decoded again
+      {u"&LT; &nbsp; &#65; &#X0041;", u"&LT; &nbsp; &#65; &#X0041;"},
+      {u"&#x0041;&#x00e9;&#x00E9;&#x20AC;", u"A\u00e9\u00e9\u20ac"},
+      {u"&#x41;a;", u"\u041a"}, // '41;a' read as hexadecimal 41a
+      {u"&#xFFFF;", u"\uffff"},
+      {u"a&#x0000;b", u"a"},
+      {u"a&#xZZZZ;b", u"a"},
+      {u"&", u"&"},
+      {u"x&lt", u"x&lt"},
+      {u"a & b", u"a & b"},
+      {u"&#x41;", u"&#x41;"},
+      {u"", u""},
+      {u"plain text", u"plain text"},
+  };
+  cvexXML reader;
+  for (const auto &[in, expected] : cases) {
+    cvexString text, other;
+    text.AssignWide(in.c_str());
+    text.tag = other.tag = 3;
+    reader.DecodeEntities(text, other);
+    EXPECT_EQ(Text(other), expected);
+    EXPECT_EQ(other.tag, 0);
+    reader.DecodeEntities(text, text); // in place, as NextToken does
+    EXPECT_EQ(Text(text), expected);
+  }
+  // The working text grows once for a source past its initial capacity.
+  std::u16string longText(600, u'a');
+  cvexString text;
+  text.AssignWide((longText + u"&amp;").c_str());
+  reader.DecodeEntities(text, text);
+  EXPECT_EQ(Text(text), longText + u"&");
+}
+
+TEST_F(XmlReader, TextsOutsideTheTokensRowAreUntouched) {
+  const std::string path = WriteFile("k.xml", kDecl + "<A>v</A><!--c-->");
+  cvexXML reader;
+  ASSERT_TRUE(reader.Open(cvexString(path.c_str()), 0));
+  unsigned char kind = 0;
+  cvexString name, value, attributes;
+  value.tag = attributes.tag = 7;
+  ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+  EXPECT_EQ(value.tag, 0); // decoding assigns the working text's tag
+  ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+  EXPECT_EQ(attributes.tag, 7);
+  kind = 42;
+  EXPECT_FALSE(reader.NextToken(kind, name, value, attributes));
+  EXPECT_EQ(kind, 42);
+  EXPECT_EQ(Text(name), u"c");
+}
+
+TEST_F(XmlReader, Utf16InputYieldsOnlyNamelessStartTags) {
+  const std::u16string doc = u"\uFEFF" +
+                             std::u16string(kDecl.begin(), kDecl.end()) +
+                             u"<A x=\"1\"><B>t</B><C/></A>";
+  for (bool bigEndian : {false, true}) {
+    std::string bytes;
+    for (char16_t c : doc) {
+      const char lo = char(c & 0xFF), hi = char(c >> 8);
+      bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    const std::vector<Token> tokens = Tokens(bytes);
+    // The declaration's '<' lies in the skipped bytes; five tags remain.
+    ASSERT_EQ(tokens.size(), 5u);
+    for (const Token &t : tokens)
+      EXPECT_TRUE(t.kind == xtOpen && t.name.empty() && t.attributes.empty());
+  }
+}
+
+// Every prefix of a real file, each in an allocation of exactly its length so
+// that AddressSanitizer sees any read past the data.  A prefix tokenizes like
+// the whole file up to every token end that lies within it, so each run starts
+// a few tokens before the cut (linear, not quadratic) and must retrace the
+// whole file's token ends.
+TEST_F(XmlReader, EveryPrefixOfACorpusFileEndsCleanly) {
+  const std::string file =
+      ReadAll(ODX_CORPUS_DIR "/odxtools__somersault__somersault.odx-d");
+  ASSERT_GT(file.size(), 10000u);
+  cvexString name, value, attributes;
+  unsigned char kind = 0;
+  std::vector<int32_t> ends{21};
+  {
+    cvexXML whole;
+    whole.content.Resize(int32_t(file.size()), false);
+    std::memcpy(whole.content.data, file.data(), file.size());
+    whole.pos = 21;
+    while (whole.NextToken(kind, name, value, attributes))
+      ends.push_back(whole.pos);
+    ASSERT_EQ(ends.back(), int32_t(file.size()));
+  }
+  size_t k = 0; // ends[k] is the last token end within the prefix
+  for (size_t n = 0; n <= file.size(); ++n) {
+    while (k + 1 < ends.size() && ends[k + 1] <= int32_t(n))
+      ++k;
+    size_t i = k > 3 ? k - 3 : 0;
+    cvexXML reader;
+    reader.pos = ends[i];
+    if (n > 0) { // bytes before pos are never examined: fill only the tail
+      reader.content.data = new unsigned char[n];
+      if (size_t(reader.pos) < n)
+        std::memcpy(reader.content.data + reader.pos, file.data() + reader.pos,
+                    n - size_t(reader.pos));
+    }
+    reader.content.count = int32_t(n);
+    int32_t last = reader.pos;
+    while (reader.NextToken(kind, name, value, attributes)) {
+      ASSERT_GT(reader.pos, last) << "prefix " << n;
+      ASSERT_LE(reader.pos, int32_t(n)) << "prefix " << n;
+      if (++i < ends.size() && ends[i] <= int32_t(n)) {
+        ASSERT_EQ(reader.pos, ends[i]) << "prefix " << n;
+      }
+      ASSERT_LE(i, k + 2) << "prefix " << n;
+      last = reader.pos;
+    }
+    ASSERT_GE(i, k) << "prefix " << n;
+    ASSERT_FALSE(reader.NextToken(kind, name, value, attributes));
+  }
+}
+
+TEST_F(XmlReader, CorpusFilesTokenizeToTheEnd) {
+  const QStringList files = QDir(ODX_CORPUS_DIR).entryList({"*.odx*", "*.xml"});
+  ASSERT_GE(files.size(), 10);
+  for (const QString &f : files) {
+    const std::string path = QDir(ODX_CORPUS_DIR).filePath(f).toStdString();
+    const std::string bytes = ReadAll(path);
+    cvexXML reader;
+    ASSERT_TRUE(reader.Open(cvexString(path.c_str()), 0));
+    unsigned char kind = 0;
+    cvexString name, value, attributes;
+    int counts[4] = {}, textLeaves = 0;
+    while (reader.NextToken(kind, name, value, attributes)) {
+      ASSERT_LT(kind, 4);
+      ++counts[kind];
+      // An empty element ends in "/>", a leaf with text in its end tag.
+      textLeaves +=
+          kind == xtLeaf && bytes[size_t(reader.Position()) - 2] != '/';
+    }
+    EXPECT_EQ(reader.Position(), int32_t(bytes.size())) << path;
+    EXPECT_EQ(reader.PercentDone(), 100);
+    // Well-formed files: tags pair up, and every '<' after the declaration
+    // opens a token or ends a leaf's text.
+    EXPECT_EQ(counts[xtOpen], counts[xtClose]) << path;
+    EXPECT_GT(counts[xtLeaf], 0) << path;
+    EXPECT_EQ(std::count(bytes.begin() + 21, bytes.end(), '<'),
+              counts[0] + counts[1] + counts[2] + counts[3] + textLeaves)
+        << path;
+  }
+}
+
+TEST_F(XmlReader, CopyRawAndPercentDone) {
+  const std::string body = "<R><D a=\"1\">x<p>y</p>z</D></R>";
+  cvexXML reader;
+  ASSERT_TRUE(
+      reader.Open(cvexString(WriteFile("c.xml", kDecl + body).c_str()), 0));
+  unsigned char kind = 0;
+  cvexString name, value, attributes;
+  char16_t out[64] = {};
+  int32_t copied = -1;
+  std::vector<int32_t> percent;
+  int32_t start = 0;
+  while (reader.NextToken(kind, name, value, attributes)) {
+    percent.push_back(reader.PercentDone());
+    if (Text(name) == u"D" && kind == xtOpen)
+      start = reader.Position();
+    if (Text(name) == u"D" && kind == xtClose)
+      reader.CopyRaw(start, out, copied);
+  }
+  EXPECT_EQ(std::u16string(out, size_t(copied)), u"x<p>y</p>z</D>");
+  EXPECT_EQ(percent, (std::vector<int32_t>{47, 64, 82, 92, 100}));
+  reader.CopyRaw(reader.Position(), out, copied);
+  EXPECT_EQ(copied, 0);
+
+  // The largest loadable size must not overflow (no data is touched).
+  reader.content.Free();
+  reader.content.count = INT32_MAX;
+  reader.pos = INT32_MAX - 1;
+  EXPECT_EQ(reader.PercentDone(), 99);
+  reader.content.count = 0;
+  EXPECT_EQ(reader.PercentDone(), 0);
+}
+
+TEST_F(XmlReader, OpenCloseAndWriteMode) {
+  cvexXML reader;
+  EXPECT_FALSE(reader.Open(cvexString(Path("missing.xml").c_str()), 0));
+  EXPECT_FALSE(reader.isOpen);
+  EXPECT_FALSE(reader.Close());
+  ASSERT_TRUE(
+      reader.Open(cvexString(WriteFile("a.xml", kDecl + "<A/>").c_str()), 0));
+  EXPECT_EQ(reader.Position(), 21);
+  // A second Open replaces the first load.
+  ASSERT_TRUE(reader.Open(
+      cvexString(WriteFile("b.xml", kDecl + "<BB>x</BB>").c_str()), 0));
+  EXPECT_EQ(reader.content.count, 31);
+  unsigned char kind = 0;
+  cvexString name, value, attributes;
+  ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+  EXPECT_EQ(Text(name), u"BB");
+  EXPECT_TRUE(reader.Close());
+  EXPECT_FALSE(reader.Close());
+  EXPECT_EQ(reader.Position(), 31); // closing keeps data and position
+
+  // Failed loads leave an empty reader: a missing file, or one too large
+  // for 32-bit sizes (sparse, so it costs no disk space).
+  const std::string huge = WriteFile("huge.xml", "");
+  ASSERT_TRUE(QFile::resize(QString::fromStdString(huge), qint64(3) << 30));
+  for (const std::string &path : {Path("gone"), huge}) {
+    EXPECT_FALSE(reader.Open(cvexString(path.c_str()), 0));
+    EXPECT_FALSE(reader.isOpen);
+    EXPECT_EQ(reader.content.count, 0);
+    EXPECT_FALSE(reader.NextToken(kind, name, value, attributes));
+  }
+
+  const std::string written = WriteFile("w.xml", "old contents that must go");
+  ASSERT_TRUE(reader.Open(cvexString(written.c_str()), 1));
+  EXPECT_TRUE(reader.Close());
+  EXPECT_EQ(ReadAll(written), kDecl + "\r\n");
+  EXPECT_FALSE(reader.Open(cvexString(Path("no/dir/x.xml").c_str()), 1));
+  EXPECT_EQ(Text(reader.lastError), u"Problem opening file for writing.  "
+                                    u"Details: OpenFile API method failed.");
+}
+
+} // namespace
