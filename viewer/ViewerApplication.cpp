@@ -1,0 +1,57 @@
+#include "viewer/ViewerApplication.h"
+
+#include <QMessageBox>
+
+#include <exception>
+#include <utility>
+
+namespace viewer {
+
+namespace {
+ViewerApplication::ExceptionReporter &Reporter() {
+  static ViewerApplication::ExceptionReporter reporter;
+  return reporter;
+}
+} // namespace
+
+ViewerApplication::ViewerApplication(int &argc, char **argv)
+    : QApplication(argc, argv) {}
+
+bool ViewerApplication::notify(QObject *receiver, QEvent *event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
+  }
+  return false;
+}
+
+void ViewerApplication::ShowCurrentException() {
+  try {
+    throw;
+  } catch (const std::exception &e) {
+    ShowException(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    // An exception of a foreign kind carries no text we could show.
+    ShowException(QString());
+  }
+}
+
+void ViewerApplication::ShowException(const QString &message) {
+  if (Reporter())
+    Reporter()(message);
+  else
+    ShowExceptionBox(message);
+}
+
+void ViewerApplication::SetExceptionReporter(ExceptionReporter reporter) {
+  Reporter() = std::move(reporter);
+}
+
+void ViewerApplication::ShowExceptionBox(const QString &message) {
+  QMessageBox::critical(QApplication::activeWindow(),
+                        QApplication::applicationDisplayName(), message,
+                        QMessageBox::Ok);
+}
+
+} // namespace viewer

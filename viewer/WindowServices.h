@@ -1,0 +1,55 @@
+#pragma once
+
+#include "viewer/Surroundings.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace platform {
+class Shell;
+class SettingsStore;
+} // namespace platform
+
+namespace viewer {
+
+// The open-file dialog, so tests can pick or cancel without a modal dialog.
+class FileChooser {
+public:
+  virtual ~FileChooser() = default;
+  // `filter` is in the form "Description|pattern;pattern".  True and the
+  // full path in `fileName` when the user confirmed a file.
+  virtual bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                                QString &fileName) = 0;
+};
+
+// Every outside effect the main window has.  A null entry gets the real
+// implementation; tests pass recording fakes.
+struct WindowServices {
+  MessageSink *messages = nullptr;
+  FileChooser *files = nullptr;
+  platform::Shell *shell = nullptr;
+  platform::SettingsStore *settings = nullptr;
+};
+
+// "Desc|a;b" (one entry) becomes Qt's "Desc (a b)".
+QString QtNameFilter(const QString &filter);
+
+class DialogFileChooser final : public FileChooser {
+public:
+  bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                        QString &fileName) override;
+};
+
+// Modal QMessageBox with one OK button, owned by `owner`.
+class BoxMessageSink final : public MessageSink {
+public:
+  explicit BoxMessageSink(QWidget *owner) : owner_(owner) {}
+  void ShowMessage(const QString &text, const QString &caption,
+                   MessageIcon icon) override;
+
+private:
+  QWidget *owner_;
+};
+
+} // namespace viewer

@@ -1,0 +1,455 @@
+#include "viewer/unitFrmODXMainForm.h"
+#include "ui_unitFrmODXMainForm.h"
+
+#include "filesys/cvexDir.h"
+#include "platform/SettingsStore.h"
+#include "platform/Shell.h"
+#include "viewer/FilterSearch.h"
+#include "viewer/Handoffs.h"
+#include "viewer/OutlineBuilder.h"
+#include "viewer/OutlineModel.h"
+#include "viewer/ViewerApplication.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QSvgRenderer>
+#include <QTimer>
+
+#include <span>
+
+// The pictures live in this static library: its resource object is linked
+// only when someone names it.
+static void InitViewerResources() { Q_INIT_RESOURCE(viewer); }
+
+namespace {
+
+using viewer::kNoNode;
+using viewer::NodeHandle;
+
+constexpr auto kLastFileValue = u"ODXViewerLastFile";
+constexpr auto kOpenFilter = "ODX Files(*.odx,*.xml)|*.odx;*.xml";
+// The read buffer of the last-file memory, terminator included.
+constexpr int32_t kReadCapacity = 1024;
+
+void ToCvex(const QString &text, cvexString &out) {
+  out.AssignWide(reinterpret_cast<const char16_t *>(text.utf16()));
+}
+
+QPixmap RenderSvg(const QString &resource, QSize size, qreal scale) {
+  QPixmap pixmap(size * scale);
+  pixmap.setDevicePixelRatio(scale);
+  pixmap.fill(Qt::transparent);
+  QSvgRenderer renderer(resource);
+  QPainter painter(&pixmap);
+  renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+  return pixmap;
+}
+
+// Sharp at 1x and 2x, whatever icon engines the system has.
+QIcon IconFromSvg(const QString &resource, QSize size = QSize(16, 16)) {
+  QIcon icon;
+  icon.addPixmap(RenderSvg(resource, size, 1.0));
+  icon.addPixmap(RenderSvg(resource, size, 2.0));
+  return icon;
+}
+
+// Tahoma where installed, else the platform's sans font.
+QFont FormFont(int pixelSize, bool bold) {
+  QFont font;
+  QStringList families;
+  if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+    families << QStringLiteral("Tahoma");
+  families << QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  font.setFamilies(families);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
+
+void MakeWhite(QWidget &panel) {
+  QPalette palette = panel.palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  panel.setPalette(palette);
+  panel.setAutoFillBackground(true);
+}
+
+// Labels may hold line breaks and tabs (attribute text, descriptions); a
+// row shows them as spaces so that every row keeps one line's height.
+class SingleLineDelegate final : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem *option,
+                       const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    // Qt has already turned '\n' into a line separator by now.
+    for (QChar &c : option->text)
+      if (c.unicode() < 0x20 || c == QChar::LineSeparator)
+        c = QLatin1Char(' ');
+  }
+};
+
+// Designed for Tahoma; with a wider fallback font a label grows to the
+// right rather than cutting its text.
+void FitLabelWidth(QLabel &label) {
+  const int needed = label.sizeHint().width();
+  if (needed > label.width())
+    label.resize(needed, label.height());
+}
+
+class ProgressBarSink final : public viewer::ProgressSink {
+public:
+  explicit ProgressBarSink(QProgressBar &bar) : bar_(bar) {}
+  ~ProgressBarSink() override { bar_.setVisible(false); }
+  void SetPosition(int percent) override { bar_.setValue(percent); }
+  void SetVisible(bool visible) override {
+    bar_.setVisible(visible);
+    if (visible)
+      bar_.raise();
+  }
+
+private:
+  QProgressBar &bar_;
+};
+
+// The application-wide hourglass; put back on every path out.
+class OverrideCursorBusy final : public viewer::BusyIndicator {
+public:
+  ~OverrideCursorBusy() override { SetBusy(false); }
+  void SetBusy(bool busy) override {
+    if (busy == busy_)
+      return;
+    busy_ = busy;
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  }
+
+private:
+  bool busy_ = false;
+};
+
+NodeHandle SelectedNode(const QTreeView &tree, viewer::OutlineModel &model) {
+  const QModelIndexList selected = tree.selectionModel()->selectedIndexes();
+  if (selected.isEmpty())
+    return kNoNode;
+  return model.NodeFromIndex(selected.first());
+}
+
+} // namespace
+
+TfrmODXViewer::TfrmODXViewer(viewer::WindowServices services, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TfrmODXViewer>()),
+      services_(services) {
+  InitViewerResources();
+  ui->setupUi(this);
+
+  if (!services_.messages) {
+    ownMessages_ = std::make_unique<viewer::BoxMessageSink>(this);
+    services_.messages = ownMessages_.get();
+  }
+  if (!services_.files) {
+    ownFiles_ = std::make_unique<viewer::DialogFileChooser>();
+    services_.files = ownFiles_.get();
+  }
+  if (!services_.shell) {
+    ownShell_ = std::make_unique<platform::DesktopShell>();
+    services_.shell = ownShell_.get();
+  }
+  if (!services_.settings) {
+    ownSettings_ = std::make_unique<platform::UserSettingsStore>();
+    services_.settings = ownSettings_.get();
+  }
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(100);
+  Timer1->setSingleShot(true);
+
+  // ImageList1: outline pictures by image index.
+  images_ = {IconFromSvg(QStringLiteral(":/images/outline0.svg")),
+             IconFromSvg(QStringLiteral(":/images/outline1.svg")),
+             IconFromSvg(QStringLiteral(":/images/outline2.svg"))};
+
+  itemsModel_ = std::make_unique<viewer::OutlineModel>(items_);
+  resultsModel_ = std::make_unique<viewer::OutlineModel>(results_);
+  SetUpTree(*ui->treeItems, *itemsModel_);
+  SetUpTree(*ui->treeResults, *resultsModel_);
+  SetUpLook();
+
+  connect(Timer1, &QTimer::timeout, this,
+          [this] { Run(&TfrmODXViewer::Timer1Timer); });
+  connect(ui->cmdBrowse, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdBrowseClick); });
+  connect(ui->TntButton1, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::TntButton1Click); });
+  connect(ui->txtODXFilePath, &QLineEdit::textChanged, this,
+          [this] { Run(&TfrmODXViewer::txtODXFilePathChange); });
+  connect(ui->cmdSearch, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdSearchClick); });
+  connect(ui->cmdSearchSpec, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdSearchSpecClick); });
+  connect(ui->cmdViewInXML, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdViewInXMLClick); });
+  connect(ui->treeItems, &QTreeView::clicked, this,
+          [this] { Run(&TfrmODXViewer::treeItemsClick); });
+  connect(ui->treeResults, &QTreeView::clicked, this,
+          [this] { Run(&TfrmODXViewer::treeResultsClick); });
+  ui->txtFilter->installEventFilter(this);
+  ui->txtSearchSpec->installEventFilter(this);
+}
+
+TfrmODXViewer::~TfrmODXViewer() {
+  // The views outlive the models otherwise (child widgets go last).
+  ui->treeItems->setModel(nullptr);
+  ui->treeResults->setModel(nullptr);
+}
+
+void TfrmODXViewer::SetUpTree(QTreeView &tree, viewer::OutlineModel &model) {
+  // Both trees draw their node pictures from the window's one image list.
+  model.SetIconProvider([this](int image) -> QVariant {
+    if (image < 0 || image >= images_.size())
+      return {};
+    return images_[image];
+  });
+  tree.setModel(&model);
+  tree.setItemDelegate(new SingleLineDelegate(&tree));
+  tree.setIconSize(QSize(16, 16));
+  tree.setUniformRowHeights(true);
+  tree.setIndentation(19);
+  tree.setHeaderHidden(true);
+  tree.setSelectionMode(QAbstractItemView::SingleSelection);
+  // The selection stays as visible as with the focus.
+  QPalette palette = tree.palette();
+  for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role,
+                     palette.color(QPalette::Active, role));
+  tree.setPalette(palette);
+}
+
+void TfrmODXViewer::SetUpLook() {
+  setFont(FormFont(13, false));
+  ui->TntLabel3->setFont(FormFont(16, true));
+  for (QLabel *label :
+       {ui->TntLabel1, ui->TntLabel2, ui->TntLabel3, ui->TntLabel4})
+    FitLabelWidth(*label);
+  MakeWhite(*ui->TntPanel2);
+  MakeWhite(*ui->TntPanel1);
+  ui->TntImage1->setPixmap(RenderSvg(QStringLiteral(":/images/logo.svg"),
+                                     QSize(32, 33), devicePixelRatioF()));
+  ui->cmdBrowse->setIcon(IconFromSvg(QStringLiteral(":/images/browse.svg")));
+  ui->cmdSearch->setIcon(IconFromSvg(QStringLiteral(":/images/search.svg")));
+  ui->cmdSearchSpec->setIcon(IconFromSvg(QStringLiteral(":/images/pdf.svg")));
+  ui->cmdViewInXML->setIcon(
+      IconFromSvg(QStringLiteral(":/images/webpage.svg")));
+  ui->progComplete->setVisible(false);
+  ui->progComplete->raise();
+  ui->TntButton1->setVisible(false);
+
+  // treeItems keeps its width when the window grows; the splitter moves it.
+  ui->TntSplitter1->setStretchFactor(0, 0);
+  ui->TntSplitter1->setStretchFactor(1, 1);
+  ui->TntSplitter1->setSizes({577, 350});
+  ui->TntSplitter1->handle(1)->setCursor(Qt::SplitHCursor);
+}
+
+void TfrmODXViewer::Run(void (TfrmODXViewer::*handler)()) {
+  viewer::ViewerApplication::Guard([this, handler] { (this->*handler)(); });
+}
+
+void TfrmODXViewer::SetStartupFile(const QString &path) { startupFile_ = path; }
+
+void TfrmODXViewer::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  if (shownOnce_)
+    return;
+  shownOnce_ = true;
+  if (const QScreen *s = screen())
+    move(s->availableGeometry().center() - frameGeometry().center() + pos());
+  if (startupFile_.isEmpty()) {
+    Run(&TfrmODXViewer::FormShow);
+  } else {
+    // After the window is up, so the build shows its progress in it.
+    QTimer::singleShot(0, this, [this] {
+      viewer::ViewerApplication::Guard(
+          [this] { OpenPickedFile(startupFile_); });
+    });
+  }
+}
+
+bool TfrmODXViewer::ReadRegistryString(QStringView valueName,
+                                       cvexString &text) {
+  text.SetCapacity(kReadCapacity, false);
+  int32_t length = 0;
+  const bool read = services_.settings->ReadString(
+      valueName,
+      std::span<char16_t>(text.buffer, static_cast<std::size_t>(text.capacity)),
+      length);
+  // Only what the store handed over counts, and the text always ends.
+  text.Terminate(read ? length : 0);
+  return read;
+}
+
+bool TfrmODXViewer::WriteRegistryString(QStringView valueName,
+                                        cvexString &text) {
+  return services_.settings->WriteString(
+      valueName, std::u16string_view(text.buffer,
+                                     static_cast<std::size_t>(text.Length())));
+}
+
+void TfrmODXViewer::FormShow() {
+  cvexString lastFile;
+  if (!ReadRegistryString(kLastFileValue, lastFile))
+    return;
+  ui->txtODXFilePath->setText(lastFile.AsWide());
+  Timer1->start();
+}
+
+void TfrmODXViewer::Timer1Timer() {
+  // Stopped first: the build may show a message box, whose loop would let
+  // the timer fire again.
+  Timer1->stop();
+  TntButton1Click();
+}
+
+void TfrmODXViewer::cmdBrowseClick() {
+  QString fileName;
+  if (!services_.files->ChooseFileToOpen(this, QString::fromLatin1(kOpenFilter),
+                                         fileName))
+    return;
+  OpenPickedFile(fileName);
+}
+
+void TfrmODXViewer::OpenPickedFile(const QString &path) {
+  ui->txtODXFilePath->setText(path);
+  TntButton1Click();
+}
+
+void TfrmODXViewer::txtODXFilePathChange() {
+  cvexString text;
+  ToCvex(ui->txtODXFilePath->text(), text);
+  WriteRegistryString(kLastFileValue, text);
+}
+
+void TfrmODXViewer::TntButton1Click() {
+  // Hits of the old outline would lead into the new one: they go with it.
+  results_.BeginUpdate();
+  results_.Clear();
+  results_.EndUpdate();
+
+  cvexString path;
+  ToCvex(ui->txtODXFilePath->text(), path);
+  ProgressBarSink progress(*ui->progComplete);
+  OverrideCursorBusy busy;
+  viewer::BuildOutline(path, items_, progress, busy, *services_.messages);
+}
+
+void TfrmODXViewer::cmdSearchClick() {
+  cvexString term;
+  ToCvex(ui->txtFilter->text(), term);
+  OverrideCursorBusy busy;
+  viewer::FilterSearch(term, items_, results_, busy);
+}
+
+void TfrmODXViewer::treeResultsClick() {
+  const NodeHandle hit = SelectedNode(*ui->treeResults, *resultsModel_);
+  const NodeHandle target = viewer::ResultTarget(results_, hit, items_);
+  if (target == kNoNode)
+    return;
+  const QModelIndex index = itemsModel_->IndexFromNode(target);
+  for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+    ui->treeItems->expand(p);
+  ui->treeItems->setCurrentIndex(index);
+  ui->treeItems->scrollTo(index);
+  ui->treeItems->setFocus();
+}
+
+void TfrmODXViewer::treeItemsClick() {
+  const NodeHandle node = SelectedNode(*ui->treeItems, *itemsModel_);
+  if (node == kNoNode)
+    return;
+  cvexString name;
+  viewer::PickElementName(items_.GetText(node), name);
+  ui->txtSearchSpec->setText(name.AsWide());
+}
+
+void TfrmODXViewer::cmdSearchSpecClick() {
+  cvexString appDir;
+  cvexDir().GetApplicationDirectory(appDir);
+  cvexString text;
+  ToCvex(ui->txtSearchSpec->text(), text);
+  viewer::SearchSpec(text, appDir, *services_.messages, *services_.shell, this);
+}
+
+void TfrmODXViewer::cmdViewInXMLClick() {
+  cvexString path;
+  ToCvex(ui->txtODXFilePath->text(), path);
+  cvexString appDir;
+  cvexDir().GetApplicationDirectory(appDir);
+  viewer::ViewInXml(path, appDir, *services_.messages, *services_.shell, this);
+}
+
+void TfrmODXViewer::txtFilterKeyDown(int &key, Qt::KeyboardModifiers) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    cmdSearchClick();
+}
+
+void TfrmODXViewer::txtFilterKeyPress(QChar &key) {
+  if (key == QLatin1Char('\r'))
+    key = QChar();
+}
+
+void TfrmODXViewer::txtSearchSpecKeyDown(int &key, Qt::KeyboardModifiers) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    cmdSearchSpecClick();
+}
+
+void TfrmODXViewer::txtSearchSpecKeyPress(QChar &key) {
+  if (key == QLatin1Char('\r'))
+    key = QChar();
+}
+
+void TfrmODXViewer::txtSearchSpecEnter() {
+  // Deferred: a mouse click that brought the focus would otherwise put the
+  // cursor down and undo the selection right after.
+  QTimer::singleShot(0, ui->txtSearchSpec, &QLineEdit::selectAll);
+}
+
+bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
+  // Qt delivers key down and the typed character as one event: the key
+  // handler runs first, then the character handler decides whether the box
+  // sees the event at all.  Enter types "\r", or nothing on some platforms.
+  int key = event.key();
+  const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+  QChar typed = enter ? QChar(u'\r')
+                      : (event.text().isEmpty() ? QChar() : event.text()[0]);
+  if (box == ui->txtFilter) {
+    txtFilterKeyDown(key, event.modifiers());
+    txtFilterKeyPress(typed);
+  } else {
+    txtSearchSpecKeyDown(key, event.modifiers());
+    txtSearchSpecKeyPress(typed);
+  }
+  return enter && typed.isNull();
+}
+
+bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == ui->txtFilter || watched == ui->txtSearchSpec) {
+    if (event->type() == QEvent::KeyPress) {
+      auto &key = *static_cast<QKeyEvent *>(event);
+      // An Enter whose handler failed is still not typed into the box.
+      bool eaten = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+      viewer::ViewerApplication::Guard([&] { eaten = RouteKey(watched, key); });
+      return eaten;
+    }
+    if (watched == ui->txtSearchSpec && event->type() == QEvent::FocusIn)
+      Run(&TfrmODXViewer::txtSearchSpecEnter);
+  }
+  return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "foundation/cvexString.h"
+#include "viewer/OutlineStore.h"
+#include "viewer/WindowServices.h"
+
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <QWidget>
+
+#include <memory>
+
+class QTimer;
+class QKeyEvent;
+class QModelIndex;
+class QTreeView;
+namespace Ui {
+class TfrmODXViewer;
+}
+namespace viewer {
+class OutlineModel;
+}
+
+// The viewer's one main window.  Controls come from the form description
+// and keep their names there; the handlers below carry the names of the
+// events they answer and only wire the window-free code together.
+class TfrmODXViewer : public QWidget {
+  Q_OBJECT
+public:
+  explicit TfrmODXViewer(viewer::WindowServices services = {},
+                         QWidget *parent = nullptr);
+  ~TfrmODXViewer() override;
+
+  // A file named on the command line is taken as if picked with
+  // "Browse...": shown, stored and built once the window is up.
+  void SetStartupFile(const QString &path);
+
+  // The last-file memory.
+  bool ReadRegistryString(QStringView valueName, cvexString &text);
+  bool WriteRegistryString(QStringView valueName, cvexString &text);
+
+  viewer::OutlineStore &ItemsStore() { return items_; }
+  viewer::OutlineStore &ResultsStore() { return results_; }
+  viewer::OutlineModel &ItemsModel() { return *itemsModel_; }
+  viewer::OutlineModel &ResultsModel() { return *resultsModel_; }
+  QTimer *Timer1 = nullptr;
+  const QList<QIcon> &ImageList1() const { return images_; }
+
+  // Event handlers.
+  void TntButton1Click();
+  void cmdBrowseClick();
+  void txtODXFilePathChange();
+  void FormShow();
+  void Timer1Timer();
+  void cmdSearchClick();
+  void treeItemsClick();
+  void cmdSearchSpecClick();
+  void cmdViewInXMLClick();
+  void treeResultsClick();
+  void txtFilterKeyDown(int &key, Qt::KeyboardModifiers shift);
+  void txtFilterKeyPress(QChar &key);
+  void txtSearchSpecKeyDown(int &key, Qt::KeyboardModifiers shift);
+  void txtSearchSpecKeyPress(QChar &key);
+  void txtSearchSpecEnter();
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  // Runs a handler with its exceptions shown, as the framework's dispatch
+  // does for every event.
+  void Run(void (TfrmODXViewer::*handler)());
+  void SetUpLook();
+  void SetUpTree(QTreeView &tree, viewer::OutlineModel &model);
+  void OpenPickedFile(const QString &path);
+  // Routes Enter of an edit box to its handlers; true when the key is eaten.
+  bool RouteKey(QObject *box, QKeyEvent &event);
+
+  std::unique_ptr<Ui::TfrmODXViewer> ui;
+
+  // Real implementations for services the caller left out.
+  std::unique_ptr<viewer::MessageSink> ownMessages_;
+  std::unique_ptr<viewer::FileChooser> ownFiles_;
+  std::unique_ptr<platform::Shell> ownShell_;
+  std::unique_ptr<platform::SettingsStore> ownSettings_;
+  viewer::WindowServices services_;
+
+  QList<QIcon> images_; // shared by both trees, index = image index
+  viewer::OutlineStore items_;
+  viewer::OutlineStore results_;
+  std::unique_ptr<viewer::OutlineModel> itemsModel_;
+  std::unique_ptr<viewer::OutlineModel> resultsModel_;
+
+  QString startupFile_;
+  bool shownOnce_ = false;
+};
