@@ -12,6 +12,10 @@
 #include <string_view>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using Traits = std::char_traits<char16_t>;
@@ -258,8 +262,26 @@ bool cvexString::EqualsAnsi(const char *text) const {
   return true;
 }
 
+// Scans eight units at a time where SSE2 is there.  The scan never reads at
+// or past `capacity`, so a buffer that lost its terminator (a shrink with
+// keep) yields capacity instead of running off the allocation.
 int32_t cvexString::Length() const {
-  return buffer ? static_cast<int32_t>(Traits::length(buffer)) : 0;
+  if (!buffer)
+    return 0;
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= capacity; i += 8) {
+    const __m128i units =
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(buffer + i));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
+    if (mask != 0)
+      return i + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+  }
+#endif
+  while (i < capacity && buffer[i] != 0)
+    ++i;
+  return i;
 }
 
 bool cvexString::IsEmpty() const { return !buffer || buffer[0] == 0; }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string_view>
 
 namespace viewer {
@@ -68,6 +69,41 @@ std::u16string_view View(const cvexString &s) {
   return {s.buffer, static_cast<std::size_t>(s.Length())};
 }
 
+// The label of a node as the parts "name = value **** attributes", joined
+// by the store straight into its arena, so no label is copied twice.
+class LabelParts {
+public:
+  std::span<const std::u16string_view> Container(const cvexString &name,
+                                                 const cvexString &attributes) {
+    n_ = 0;
+    parts_[n_++] = View(name);
+    AddAttributes(attributes);
+    return {parts_.data(), n_};
+  }
+  std::span<const std::u16string_view> Leaf(const cvexString &name,
+                                            const cvexString &value,
+                                            const cvexString &attributes) {
+    n_ = 0;
+    parts_[n_++] = View(name);
+    if (!value.IsEmpty()) {
+      parts_[n_++] = u" = ";
+      parts_[n_++] = View(value);
+    }
+    AddAttributes(attributes);
+    return {parts_.data(), n_};
+  }
+
+private:
+  void AddAttributes(const cvexString &attributes) {
+    if (!attributes.IsEmpty()) {
+      parts_[n_++] = u" **** ";
+      parts_[n_++] = View(attributes);
+    }
+  }
+  std::array<std::u16string_view, 5> parts_;
+  std::size_t n_ = 0;
+};
+
 } // namespace
 
 void BuildOutline(const cvexString &path, OutlineStore &tree,
@@ -103,6 +139,7 @@ void BuildOutline(const cvexString &path, OutlineStore &tree,
   cvexString attributes;
   cvexString description;
   int32_t copied = 0;
+  LabelParts label;
 
   while (reader.NextToken(kind, name, value, attributes)) {
     switch (kind) {
@@ -113,11 +150,8 @@ void BuildOutline(const cvexString &path, OutlineStore &tree,
       if (!capturing) {
         if (++depth > kMaxDepth)
           depth = kMaxDepth;
-        if (!attributes.IsEmpty()) {
-          name.AppendWide(u" **** ");
-          name.Append(attributes);
-        }
-        const NodeHandle node = tree.AddChild(stack[depth - 1], View(name));
+        const NodeHandle node = tree.AddChildJoined(
+            stack[depth - 1], label.Container(name, attributes));
         stack[depth] = node;
         tree.SetImageIndex(node, kContainerImage);
         tree.SetSelectedIndex(node, kContainerImage);
@@ -148,15 +182,8 @@ void BuildOutline(const cvexString &path, OutlineStore &tree,
       break;
     case xtLeaf:
       if (!capturing) {
-        if (!value.IsEmpty()) {
-          name.AppendWide(u" = ");
-          name.Append(value);
-        }
-        if (!attributes.IsEmpty()) {
-          name.AppendWide(u" **** ");
-          name.Append(attributes);
-        }
-        const NodeHandle node = tree.AddChild(stack[depth], View(name));
+        const NodeHandle node = tree.AddChildJoined(
+            stack[depth], label.Leaf(name, value, attributes));
         tree.SetImageIndex(node, kLeafImage);
         tree.SetSelectedIndex(node, kLeafImage);
       }

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace viewer {
 
 namespace {
@@ -209,6 +213,92 @@ NodeHandle OutlineStore::AddChild(NodeHandle parent, std::u16string_view text) {
   });
 }
 
+namespace {
+
+// Eight units a step where SSE2 is there; labels are short, so the scalar
+// tails matter as much as the vector bodies.
+char16_t OrOfUnits(const char16_t *p, std::size_t n) {
+#if defined(__SSE2__)
+  if (n >= 8) {
+    // The last load overlaps the one before; OR does not mind seeing a unit
+    // twice, and no scalar tail is left.
+    __m128i acc = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+      acc = _mm_or_si128(
+          acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
+    acc = _mm_or_si128(
+        acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + n - 8)));
+    // Any unit above 0xFF leaves a high byte non-zero.
+    const __m128i high =
+        _mm_and_si128(acc, _mm_set1_epi16(static_cast<short>(0xFF00)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) !=
+                   0xFFFF
+               ? char16_t{0xFF00}
+               : char16_t{0};
+  }
+#endif
+  char16_t bits = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    bits |= p[i];
+  return bits;
+}
+
+// Only called for labels whose units are all <= 0xFF, so packing with
+// unsigned saturation keeps every value.  Overlapping last steps rewrite the
+// same bytes instead of leaving a scalar tail.
+void NarrowUnits(unsigned char *dst, const char16_t *src, std::size_t n) {
+#if defined(__SSE2__)
+  auto load = [src](std::size_t at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + at));
+  };
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i),
+                       _mm_packus_epi16(load(i), load(i + 8)));
+    if (i < n)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + n - 16),
+                       _mm_packus_epi16(load(n - 16), load(n - 8)));
+    return;
+  }
+  if (n >= 8) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst),
+                     _mm_packus_epi16(load(0), zero));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + n - 8),
+                     _mm_packus_epi16(load(n - 8), zero));
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i)
+    dst[i] = static_cast<unsigned char>(src[i]);
+}
+
+} // namespace
+
+NodeHandle
+OutlineStore::AddChildJoined(NodeHandle parent,
+                             std::span<const std::u16string_view> parts) {
+  std::size_t length = 0;
+  char16_t bits = 0;
+  for (const std::u16string_view part : parts) {
+    length += part.size();
+    bits |= OrOfUnits(part.data(), part.size());
+  }
+  if (bits & 0xFF00)
+    return Append<true>(parent, length, [parts](char16_t *dst) {
+      for (const std::u16string_view part : parts)
+        dst = std::copy(part.begin(), part.end(), dst);
+    });
+  return Append<false>(parent, length, [parts](unsigned char *dst) {
+    for (const std::u16string_view part : parts) {
+      NarrowUnits(dst, part.data(), part.size());
+      dst += part.size();
+    }
+  });
+}
+
 NodeHandle OutlineStore::AddChild(NodeHandle parent, const char16_t *text) {
   return AddChild(parent,
                   text ? std::u16string_view(text) : std::u16string_view());
@@ -247,14 +337,14 @@ NodeHandle OutlineStore::Add(NodeHandle sibling, const LabelView &text) {
 void OutlineStore::SetImage(NodeHandle node, int index, bool selected) {
   if (node >= count_)
     return;
-  StoreUpdate bracket(*this);
   Node &record = At(node);
   int8_t &slot = selected ? record.selected : record.image;
   const int8_t value = ImageByte(index);
-  if (slot != value) {
-    Changing();
-    slot = value;
-  }
+  if (slot == value)
+    return;
+  StoreUpdate bracket(*this);
+  Changing();
+  slot = value;
 }
 
 void OutlineStore::SetImageIndex(NodeHandle node, int index) {

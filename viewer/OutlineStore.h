@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,10 @@ public:
   NodeHandle AddChild(NodeHandle parent, const char16_t *text); // to first NUL
   // Copies a label as stored (of this or another store) without widening.
   NodeHandle AddChild(NodeHandle parent, const LabelView &text);
+  // The label is the parts joined, written straight into the arena; the
+  // parts must hold no NUL (texts measured up to their terminator do not).
+  NodeHandle AddChildJoined(NodeHandle parent,
+                            std::span<const std::u16string_view> parts);
   // sibling kNoNode appends a top-level node; otherwise a last sibling of it
   // (std::invalid_argument for a sibling that does not exist).
   NodeHandle Add(NodeHandle sibling, std::u16string_view text);
