@@ -7,16 +7,21 @@
 namespace viewer {
 
 QString QtNameFilter(const QString &filter) {
-  const qsizetype bar = filter.indexOf(QLatin1Char('|'));
-  if (bar < 0)
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  if (parts.size() < 2)
     return filter;
-  const QString description = filter.left(bar);
-  QStringList patterns =
-      filter.mid(bar + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-  for (QString &p : patterns)
-    p = p.trimmed();
-  return description + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) +
-         QLatin1Char(')');
+  QStringList entries;
+  // Pairs of description and patterns; a description without patterns at
+  // the end is dropped.
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns =
+        parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString &p : patterns)
+      p = p.trimmed();
+    entries << parts[i] + QLatin1String(" (") +
+                   patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return entries.join(QLatin1String(";;"));
 }
 
 bool DialogFileChooser::ChooseFileToOpen(QWidget *owner, const QString &filter,

@@ -17,8 +17,9 @@ namespace viewer {
 class FileChooser {
 public:
   virtual ~FileChooser() = default;
-  // `filter` is in the form "Description|pattern;pattern".  True and the
-  // full path in `fileName` when the user confirmed a file.
+  // `filter` is in the form "Description|pattern;pattern|Description|...",
+  // the first entry chosen at the start.  True and the full path in
+  // `fileName` when the user confirmed a file.
   virtual bool ChooseFileToOpen(QWidget *owner, const QString &filter,
                                 QString &fileName) = 0;
 };
@@ -32,7 +33,7 @@ struct WindowServices {
   platform::SettingsStore *settings = nullptr;
 };
 
-// "Desc|a;b" (one entry) becomes Qt's "Desc (a b)".
+// "Desc|a;b|Other|c" becomes Qt's "Desc (a b);;Other (c)".
 QString QtNameFilter(const QString &filter);
 
 class DialogFileChooser final : public FileChooser {

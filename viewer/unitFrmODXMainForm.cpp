@@ -8,16 +8,25 @@
 #include "viewer/Handoffs.h"
 #include "viewer/OutlineBuilder.h"
 #include "viewer/OutlineModel.h"
+#include "viewer/OutlinePaths.h"
+#include "viewer/SubtreeExpander.h"
 #include "viewer/ViewerApplication.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QSvgRenderer>
 #include <QTimer>
+#include <QUrl>
 
 #include <span>
 
@@ -31,7 +40,13 @@ using viewer::kNoNode;
 using viewer::NodeHandle;
 
 constexpr auto kLastFileValue = u"ODXViewerLastFile";
-constexpr auto kOpenFilter = "ODX Files(*.odx,*.xml)|*.odx;*.xml";
+// Entries as "Description|patterns": the first is the one the dialog opens
+// with; the others reach the rest of the ODX family and everything.
+constexpr auto kOpenFilter =
+    "ODX Files(*.odx,*.xml)|*.odx;*.xml"
+    "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
+    "*.odx-m;*.odx-fd"
+    "|All files (*)|*";
 // The read buffer of the last-file memory, terminator included.
 constexpr int32_t kReadCapacity = 1024;
 
@@ -142,6 +157,23 @@ NodeHandle SelectedNode(const QTreeView &tree, viewer::OutlineModel &model) {
   return model.NodeFromIndex(selected.first());
 }
 
+// The first local file among dropped URLs; empty when there is none.
+QString DroppedFile(const QMimeData *mime) {
+  if (!mime || !mime->hasUrls())
+    return QString();
+  for (const QUrl &url : mime->urls()) {
+    if (!url.isLocalFile())
+      continue;
+    const QString path = url.toLocalFile();
+    if (!path.isEmpty() && !QFileInfo(path).isDir())
+      return path;
+  }
+  return QString();
+}
+
+// A deep outline makes a long path; the label shows its tail.
+constexpr qsizetype kShownPathUnits = 2000;
+
 } // namespace
 
 TfrmODXViewer::TfrmODXViewer(viewer::WindowServices services, QWidget *parent)
@@ -181,7 +213,11 @@ TfrmODXViewer::TfrmODXViewer(viewer::WindowServices services, QWidget *parent)
   resultsModel_ = std::make_unique<viewer::OutlineModel>(results_);
   SetUpTree(*ui->treeItems, *itemsModel_);
   SetUpTree(*ui->treeResults, *resultsModel_);
+  expander_ = std::make_unique<viewer::SubtreeExpander>(*ui->treeItems,
+                                                        *itemsModel_, items_);
   SetUpLook();
+  CreateStatusLine();
+  createActions();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -201,11 +237,21 @@ TfrmODXViewer::TfrmODXViewer(viewer::WindowServices services, QWidget *parent)
           [this] { Run(&TfrmODXViewer::treeItemsClick); });
   connect(ui->treeResults, &QTreeView::clicked, this,
           [this] { Run(&TfrmODXViewer::treeResultsClick); });
+  // Enter on a focused hit jumps like a click.
+  connect(ui->treeResults, &QTreeView::activated, this,
+          [this] { Run(&TfrmODXViewer::treeResultsClick); });
+  connect(ui->treeItems->selectionModel(),
+          &QItemSelectionModel::selectionChanged, this,
+          [this] { UpdateStatusLine(); });
   ui->txtFilter->installEventFilter(this);
   ui->txtSearchSpec->installEventFilter(this);
+  ui->txtODXFilePath->installEventFilter(this);
+  ui->treeItems->installEventFilter(this);
+  setAcceptDrops(true);
 }
 
 TfrmODXViewer::~TfrmODXViewer() {
+  expander_.reset();
   // The views outlive the models otherwise (child widgets go last).
   ui->treeItems->setModel(nullptr);
   ui->treeResults->setModel(nullptr);
@@ -270,6 +316,9 @@ void TfrmODXViewer::showEvent(QShowEvent *event) {
   if (shownOnce_)
     return;
   shownOnce_ = true;
+  const int statusHeight = statusLine_->sizeHint().height();
+  resize(width(), height() - statusHeight_ + statusHeight);
+  statusHeight_ = statusHeight;
   if (const QScreen *s = screen())
     move(s->availableGeometry().center() - frameGeometry().center() + pos());
   if (startupFile_.isEmpty()) {
@@ -345,6 +394,16 @@ void TfrmODXViewer::TntButton1Click() {
 
   cvexString path;
   ToCvex(ui->txtODXFilePath->text(), path);
+  // The status line shows the outcome also when the build throws.
+  struct StatusAfter {
+    TfrmODXViewer &window;
+    QElapsedTimer clock;
+    ~StatusAfter() {
+      window.lastBuildMs_ = clock.elapsed();
+      window.UpdateStatusLine();
+    }
+  } status{*this, {}};
+  status.clock.start();
   ProgressBarSink progress(*ui->progComplete);
   OverrideCursorBusy busy;
   viewer::BuildOutline(path, items_, progress, busy, *services_.messages);
@@ -440,6 +499,27 @@ bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
 }
 
 bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+  case QEvent::DragEnter:
+  case QEvent::DragMove:
+  case QEvent::Drop:
+    // A file dropped on an edit box opens like one dropped anywhere else,
+    // instead of typing its URL into the box.
+    if (TakeFileDrag(*event))
+      return true;
+    break;
+  case QEvent::KeyPress:
+    // Qt's own "expand everything below" blocks on a big outline.
+    if (watched == ui->treeItems &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Asterisk) {
+      viewer::ViewerApplication::Guard(
+          [this] { expander_->ExpandBelow(SelectedItem()); });
+      return true;
+    }
+    break;
+  default:
+    break;
+  }
   if (watched == ui->txtFilter || watched == ui->txtSearchSpec) {
     if (event->type() == QEvent::KeyPress) {
       auto &key = *static_cast<QKeyEvent *>(event);
@@ -452,4 +532,204 @@ bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
       Run(&TfrmODXViewer::txtSearchSpecEnter);
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Conveniences: actions with standard shortcuts, context menus, the status
+// line and dropped files.
+
+void TfrmODXViewer::createActions() {
+  auto make = [this](QWidget *owner, const char *name, const QString &text,
+                     const char *iconName, auto handler) {
+    auto *action = new QAction(text, owner);
+    action->setObjectName(QLatin1String(name));
+    if (iconName)
+      action->setIcon(QIcon::fromTheme(QLatin1String(iconName)));
+    connect(action, &QAction::triggered, this,
+            [handler] { viewer::ViewerApplication::Guard(handler); });
+    owner->addAction(action);
+    return action;
+  };
+  QTreeView *items = ui->treeItems;
+  QTreeView *results = ui->treeResults;
+
+  // Window-wide.
+  make(this, "actOpen", tr("&Open..."), "document-open", [this] {
+    cmdBrowseClick();
+  })->setShortcuts(QKeySequence::Open);
+  make(this, "actFind", tr("&Find"), "edit-find", [this] {
+    FocusFilter();
+  })->setShortcuts(QKeySequence::Find);
+  make(this, "actFindNext", tr("Find &Next"), "go-down", [this] {
+    StepHit(+1);
+  })->setShortcuts(QKeySequence::FindNext);
+  make(this, "actFindPrevious", tr("Find &Previous"), "go-up", [this] {
+    StepHit(-1);
+  })->setShortcuts(QKeySequence::FindPrevious);
+
+  // The trees: their context menus list their actions; the shortcuts count
+  // only while the tree has the focus.
+  QAction *copy = make(items, "actCopyItem", tr("&Copy"), "edit-copy", [this] {
+    const NodeHandle node = SelectedItem();
+    if (node != kNoNode)
+      CopyText(items_.GetText(node).toQString());
+  });
+  copy->setShortcuts(QKeySequence::Copy);
+  make(items, "actCopyItemPath", tr("Copy &Path"), nullptr, [this] {
+    const NodeHandle node = SelectedItem();
+    if (node != kNoNode)
+      CopyText(viewer::ElementPath(items_, node));
+  });
+  make(items, "actExpandBelow", tr("&Expand All Below"), "list-add", [this] {
+    expander_->ExpandBelow(SelectedItem());
+  })->setShortcut(QKeySequence(Qt::Key_Asterisk));
+  make(items, "actCollapseBelow", tr("C&ollapse All Below"), "list-remove",
+       [this] { expander_->CollapseBelow(SelectedItem()); });
+
+  QAction *copyHit =
+      make(results, "actCopyHit", tr("&Copy"), "edit-copy", [this] {
+        const NodeHandle hit = SelectedNode(*ui->treeResults, *resultsModel_);
+        if (hit != kNoNode)
+          CopyText(results_.GetText(hit).toQString());
+      });
+  copyHit->setShortcuts(QKeySequence::Copy);
+  make(results, "actCopyHitPath", tr("Copy &Path"), nullptr, [this] {
+    const NodeHandle target = SelectedHitTarget();
+    if (target != kNoNode)
+      CopyText(viewer::ElementPath(items_, target));
+  });
+
+  for (QTreeView *tree : {items, results}) {
+    tree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (QAction *action : tree->actions())
+      action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  }
+
+  expander_->SetFinishedHandler(
+      [this](const viewer::SubtreeExpander::Outcome &outcome) {
+        ShowExpanderOutcome(outcome);
+      });
+}
+
+void TfrmODXViewer::CreateStatusLine() {
+  statusLine_ = new QStatusBar(this);
+  statusLine_->setObjectName(QStringLiteral("statusLine"));
+  // The window frame resizes; a grip would only repeat it.
+  statusLine_->setSizeGripEnabled(false);
+  statusLine_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  lblNodePath_ = new QLabel(statusLine_);
+  lblNodePath_->setObjectName(QStringLiteral("lblNodePath"));
+  // A long path must not widen the window: the label takes what is left.
+  lblNodePath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblNodePath_->setTextFormat(Qt::PlainText);
+  lblNodeCount_ = new QLabel(statusLine_);
+  lblNodeCount_->setObjectName(QStringLiteral("lblNodeCount"));
+  lblBuildTime_ = new QLabel(statusLine_);
+  lblBuildTime_->setObjectName(QStringLiteral("lblBuildTime"));
+  statusLine_->addWidget(lblNodePath_, 1);
+  statusLine_->addPermanentWidget(lblNodeCount_);
+  statusLine_->addPermanentWidget(lblBuildTime_);
+  ui->formLayout->addWidget(statusLine_);
+  // The form's own controls keep their designed client area; the status
+  // line adds below it.  Its height is settled again at the first show,
+  // once it is styled for the screen.
+  statusHeight_ = statusLine_->sizeHint().height();
+  resize(width(), height() + statusHeight_);
+  UpdateStatusLine();
+}
+
+void TfrmODXViewer::UpdateStatusLine() {
+  const QString path = viewer::ElementPath(items_, SelectedItem());
+  lblNodePath_->setText(path.size() > kShownPathUnits
+                            ? QStringLiteral("\u2026") +
+                                  path.right(kShownPathUnits)
+                            : path);
+  lblNodeCount_->setText(tr("%1 nodes").arg(items_.GetCount()));
+  lblBuildTime_->setText(
+      lastBuildMs_ < 0 ? QString() : tr("built in %1 ms").arg(lastBuildMs_));
+}
+
+void TfrmODXViewer::ShowExpanderOutcome(
+    const viewer::SubtreeExpander::Outcome &outcome) {
+  const bool expand = outcome.kind == viewer::SubtreeExpander::Kind::Expand;
+  QString text = (expand ? tr("Expanded %1 nodes") : tr("Collapsed %1 nodes"))
+                     .arg(outcome.nodes);
+  if (outcome.cancelled)
+    text += tr(" (stopped)");
+  else if (outcome.capped)
+    text += tr(" (stopped at %1 shown rows)").arg(expander_->MaxShownRows());
+  statusLine_->showMessage(text, 5000);
+}
+
+NodeHandle TfrmODXViewer::SelectedItem() const {
+  return SelectedNode(*ui->treeItems, *itemsModel_);
+}
+
+NodeHandle TfrmODXViewer::SelectedHitTarget() const {
+  return viewer::ResultTarget(
+      results_, SelectedNode(*ui->treeResults, *resultsModel_), items_);
+}
+
+void TfrmODXViewer::CopyText(const QString &text) {
+  QGuiApplication::clipboard()->setText(text);
+}
+
+void TfrmODXViewer::FocusFilter() {
+  ui->txtFilter->setFocus(Qt::ShortcutFocusReason);
+  ui->txtFilter->selectAll();
+}
+
+void TfrmODXViewer::StepHit(int step) {
+  const int count = resultsModel_->rowCount();
+  if (count == 0)
+    return;
+  const QModelIndex current = ui->treeResults->currentIndex();
+  int row = 0;
+  if (!current.isValid())
+    row = step > 0 ? 0 : count - 1;
+  else
+    row = ((current.row() + step) % count + count) % count;
+  const QModelIndex hit = resultsModel_->index(row, 0);
+  ui->treeResults->setCurrentIndex(hit);
+  ui->treeResults->scrollTo(hit);
+  treeResultsClick();
+}
+
+bool TfrmODXViewer::TakeFileDrag(QEvent &event) {
+  switch (event.type()) {
+  case QEvent::DragEnter:
+  case QEvent::DragMove: {
+    auto &drag = static_cast<QDragMoveEvent &>(event);
+    if (DroppedFile(drag.mimeData()).isEmpty())
+      return false;
+    drag.acceptProposedAction();
+    return true;
+  }
+  case QEvent::Drop: {
+    auto &drop = static_cast<QDropEvent &>(event);
+    const QString path = DroppedFile(drop.mimeData());
+    if (path.isEmpty())
+      return false;
+    drop.acceptProposedAction();
+    viewer::ViewerApplication::Guard([this, &path] { OpenPickedFile(path); });
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
+void TfrmODXViewer::dragEnterEvent(QDragEnterEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
+}
+
+void TfrmODXViewer::dragMoveEvent(QDragMoveEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
+}
+
+void TfrmODXViewer::dropEvent(QDropEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
 }

@@ -2,6 +2,7 @@
 
 #include "foundation/cvexString.h"
 #include "viewer/OutlineStore.h"
+#include "viewer/SubtreeExpander.h"
 #include "viewer/WindowServices.h"
 
 #include <QIcon>
@@ -12,6 +13,10 @@
 
 #include <memory>
 
+class QAction;
+class QLabel;
+class QMimeData;
+class QStatusBar;
 class QTimer;
 class QKeyEvent;
 class QModelIndex;
@@ -21,7 +26,7 @@ class TfrmODXViewer;
 }
 namespace viewer {
 class OutlineModel;
-}
+} // namespace viewer
 
 // The viewer's one main window.  Controls come from the form description
 // and keep their names there; the handlers below carry the names of the
@@ -47,6 +52,7 @@ public:
   viewer::OutlineModel &ResultsModel() { return *resultsModel_; }
   QTimer *Timer1 = nullptr;
   const QList<QIcon> &ImageList1() const { return images_; }
+  viewer::SubtreeExpander &Expander() { return *expander_; }
 
   // Event handlers.
   void TntButton1Click();
@@ -68,6 +74,9 @@ public:
 protected:
   void showEvent(QShowEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dragMoveEvent(QDragMoveEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
 
 private:
   // Runs a handler with its exceptions shown, as the framework's dispatch
@@ -78,6 +87,27 @@ private:
   void OpenPickedFile(const QString &path);
   // Routes Enter of an edit box to its handlers; true when the key is eaten.
   bool RouteKey(QObject *box, QKeyEvent &event);
+
+  // Conveniences around the form: shortcuts, context menus, status line,
+  // dropped files.
+  void createActions();
+  void CreateStatusLine();
+  void UpdateStatusLine();
+  void ShowExpanderOutcome(const viewer::SubtreeExpander::Outcome &outcome);
+  void FocusFilter();
+  void StepHit(int step);
+  void CopyText(const QString &text);
+  viewer::NodeHandle SelectedItem() const;
+  viewer::NodeHandle SelectedHitTarget() const;
+  // True when the drag or drop is a local file and was taken here.
+  bool TakeFileDrag(QEvent &event);
+
+  QStatusBar *statusLine_ = nullptr;
+  QLabel *lblNodePath_ = nullptr;
+  QLabel *lblNodeCount_ = nullptr;
+  QLabel *lblBuildTime_ = nullptr;
+  int statusHeight_ = 0; // what the window added for the status line
+  qint64 lastBuildMs_ = -1;
 
   std::unique_ptr<Ui::TfrmODXViewer> ui;
 
@@ -93,6 +123,7 @@ private:
   viewer::OutlineStore results_;
   std::unique_ptr<viewer::OutlineModel> itemsModel_;
   std::unique_ptr<viewer::OutlineModel> resultsModel_;
+  std::unique_ptr<viewer::SubtreeExpander> expander_; // after the models
 
   QString startupFile_;
   bool shownOnce_ = false;

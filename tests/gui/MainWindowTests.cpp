@@ -1,5 +1,5 @@
 #include "platform/SettingsStore.h"
-#include "platform/Shell.h"
+#include "tests/gui/WindowFakes.h"
 #include "viewer/OutlineModel.h"
 #include "viewer/ViewerApplication.h"
 #include "viewer/WindowServices.h"
@@ -19,70 +19,13 @@
 #include <memory>
 #include <stdexcept>
 
+using namespace gui_test;
+
 namespace {
 
 const QString kCorpus = QStringLiteral(ODX_CORPUS_DIR);
 const QString kSmallFile = kCorpus + QStringLiteral("/cda__ISO_13400_2.odx-cs");
 const QString kOtherFile = kCorpus + QStringLiteral("/cda__DMC_DoIP.odx-d");
-
-struct Shown {
-  QString text;
-  QString caption;
-  viewer::MessageIcon icon;
-};
-
-class RecordingMessages final : public viewer::MessageSink {
-public:
-  QList<Shown> shown;
-  const char *failWith = nullptr; // throws instead of showing
-  void ShowMessage(const QString &text, const QString &caption,
-                   viewer::MessageIcon icon) override {
-    if (failWith)
-      throw std::runtime_error(failWith);
-    shown.append({text, caption, icon});
-  }
-  QStringList Texts() const {
-    QStringList texts;
-    for (const Shown &s : shown)
-      texts << s.text;
-    return texts;
-  }
-};
-
-class ScriptedChooser final : public viewer::FileChooser {
-public:
-  QString answer; // empty: the user cancels
-  int calls = 0;
-  QString filter;
-  const char *failWith = nullptr; // throws instead of asking
-  bool ChooseFileToOpen(QWidget *, const QString &f,
-                        QString &fileName) override {
-    ++calls;
-    filter = f;
-    if (failWith)
-      throw std::runtime_error(failWith);
-    if (answer.isEmpty())
-      return false;
-    fileName = answer;
-    return true;
-  }
-};
-
-class RecordingShell final : public platform::Shell {
-public:
-  QList<QByteArrayList> calls;
-  void ShellExecute(QObject *, const QByteArray &verb, const QByteArray &file,
-                    const QByteArray &parameters) override {
-    calls.append({verb, file, parameters});
-  }
-};
-
-template <typename T> T *Control(QWidget &w, const char *name) {
-  T *control = w.findChild<T *>(QLatin1String(name));
-  if (!control)
-    qFatal("no control %s", name);
-  return control;
-}
 
 } // namespace
 
@@ -173,8 +116,10 @@ private slots:
     QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
     Browse(*w, chooser_, kSmallFile);
     QCOMPARE(chooser_.calls, 1);
-    QCOMPARE(chooser_.filter,
-             QStringLiteral("ODX Files(*.odx,*.xml)|*.odx;*.xml"));
+    // The entry the dialog opens with; more entries follow.
+    QVERIFY2(chooser_.filter.startsWith(
+                 QStringLiteral("ODX Files(*.odx,*.xml)|*.odx;*.xml|")),
+             qPrintable(chooser_.filter));
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
     QCOMPARE(Stored(), kSmallFile);
     QCOMPARE(builds.count(), 1);
@@ -525,14 +470,18 @@ private slots:
                           "cmdSearch", "treeItems", "treeResults"}));
   }
 
+  // The form's controls fill 935 x 479; the status line adds below them.
   void geometryAtDesignSizeAndAfterResize() {
     auto w = NewWindow();
     Show(*w);
-    QCOMPARE(w->size(), QSize(935, 479));
     auto at = [&w](const char *name) {
       QWidget *c = Control<QWidget>(*w, name);
       return QRect(c->mapTo(w.get(), QPoint(0, 0)), c->size());
     };
+    const int status = at("statusLine").height();
+    QVERIFY(status > 0);
+    QCOMPARE(w->size(), QSize(935, 479 + status));
+    QCOMPARE(at("statusLine"), QRect(0, 479, 935, status));
     QCOMPARE(at("TntPanel2"), QRect(0, 0, 935, 57));
     QCOMPARE(at("txtODXFilePath"), QRect(56, 6, 321, 24));
     QCOMPARE(at("cmdSearch"), QRect(384, 32, 109, 22));
@@ -543,8 +492,9 @@ private slots:
     QCOMPARE(at("cmdViewInXML"), QRect(439, 448 + 4, 157, 22));
     QCOMPARE(Control<QSplitter>(*w, "TntSplitter1")->handleWidth(), 8);
 
-    w->resize(1200, 640);
+    w->resize(1200, 640 + status);
     QTRY_COMPARE(at("TntPanel1"), QRect(0, 640 - 31, 1200, 31));
+    QCOMPARE(at("statusLine"), QRect(0, 640, 1200, status));
     QCOMPARE(at("TntPanel2"), QRect(0, 0, 1200, 57));
     QCOMPARE(at("treeItems"), QRect(0, 57, 577, 640 - 57 - 31));
     QCOMPARE(at("treeResults"), QRect(585, 57, 1200 - 585, 640 - 57 - 31));
@@ -559,6 +509,8 @@ private slots:
              QStringLiteral("All (*)"));
     QCOMPARE(viewer::QtNameFilter(QStringLiteral("plain")),
              QStringLiteral("plain"));
+    QCOMPARE(viewer::QtNameFilter(QStringLiteral("A|*.a; *.b|All files (*)|*")),
+             QStringLiteral("A (*.a *.b);;All files (*) (*)"));
   }
 };
 
