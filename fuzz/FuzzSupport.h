@@ -1,0 +1,109 @@
+#pragma once
+
+// Shared pieces of the fuzz targets: an invariant check that aborts (so
+// libFuzzer keeps the input), silent surroundings for the builder, and a
+// scratch file in /dev/shm that the real file-opening path reads.
+
+#include "foundation/cvexString.h"
+#include "viewer/Surroundings.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__,          \
+                   __LINE__, #cond);                                           \
+      std::abort();                                                            \
+    }                                                                          \
+  } while (0)
+
+namespace fuzz {
+
+// Progress must stay within 0..100; any message at all is a finding for a
+// file that exists and is readable.
+class CheckingProgress : public viewer::ProgressSink {
+public:
+  void SetPosition(int percent) override {
+    FUZZ_CHECK(percent >= 0 && percent <= 100);
+  }
+  void SetVisible(bool shown) override { visible = shown; }
+  bool visible = false;
+};
+
+class CountingBusy : public viewer::BusyIndicator {
+public:
+  void SetBusy(bool on) override {
+    busy = on;
+    ++switches;
+  }
+  bool busy = false;
+  int switches = 0;
+};
+
+class CountingMessages : public viewer::MessageSink {
+public:
+  void ShowMessage(const QString &, const QString &,
+                   viewer::MessageIcon) override {
+    ++shown;
+  }
+  int shown = 0;
+};
+
+// One scratch file per process, rewritten for every input, so the builder
+// goes through the real open, size query and read.
+class ScratchFile {
+public:
+  ScratchFile() {
+    path_ = "/dev/shm/odx-fuzz-" + std::to_string(::getpid()) + ".xml";
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    FUZZ_CHECK(fd_ >= 0);
+  }
+  ~ScratchFile() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  ScratchFile(const ScratchFile &) = delete;
+  ScratchFile &operator=(const ScratchFile &) = delete;
+
+  void Fill(const uint8_t *data, size_t size) {
+    FUZZ_CHECK(::ftruncate(fd_, 0) == 0);
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pwrite(fd_, data + done, size - done, off_t(done));
+      FUZZ_CHECK(n > 0);
+      done += size_t(n);
+    }
+  }
+  void PathInto(cvexString &out) const { out.AssignAnsi(path_.c_str()); }
+
+private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+inline std::u16string_view View(const cvexString &s) {
+  return {s.buffer, static_cast<size_t>(s.Length())};
+}
+
+// Reads little-endian 16-bit units from the front of the input.
+inline std::u16string TakeUnits(const uint8_t *&data, size_t &size,
+                                size_t count) {
+  std::u16string out;
+  while (count-- > 0 && size >= 2) {
+    out.push_back(char16_t(data[0] | (data[1] << 8)));
+    data += 2;
+    size -= 2;
+  }
+  return out;
+}
+
+} // namespace fuzz

@@ -1,0 +1,11 @@
+// The outline builder end to end: bytes to a file, the real Open, the token
+// loop and the store; the outline is checked node by node.
+
+#include "fuzz/OutlineCheck.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static fuzz::ScratchFile file;
+  viewer::OutlineStore store;
+  fuzz::BuildChecked(file, data, size, store);
+  return 0;
+}

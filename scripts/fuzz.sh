@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for SECONDS (default
+# 30), one after the other.  Prints per target the executions and any
+# findings; exits 1 when a target found something.
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
+# Environment: FUZZ_BUILD_DIR (default build/fuzz), FUZZ_JOBS (default 2).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seconds="${1:-30}"
+shift || true
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
+           fuzz_file_lines fuzz_outline fuzz_filter)
+fi
+
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "fuzz: skipped: clang not found (install clang to run the fuzz targets)"
+  exit 0
+fi
+
+build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
+work="$build/fuzz-work"
+if ! cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_COMPILER=clang++ -DODX_BUILD_FUZZ=ON -DODX_BUILD_TESTS=OFF \
+      -DODX_BUILD_BENCH=OFF -DODX_BUILD_GUI=OFF >"$build.configure.log" 2>&1 \
+   || ! cmake --build "$build" -j"${FUZZ_JOBS:-2}" --target "${targets[@]}"; then
+  echo "fuzz: build failed (configure log: $build.configure.log)"
+  exit 2
+fi
+
+# Seeds: the sample, the corpus and a few small generated files.  Token-level
+# targets start from the same XML; the others start empty and grow their own.
+seeds="$work/seeds-xml"
+mkdir -p "$seeds"
+cp samples/*.odx tests/data/corpus/*.odx* tests/data/corpus/*.xml "$seeds/" 2>/dev/null
+gen=../shared/tools/gen_odx.py
+[ -f "$gen" ] || gen=/work/shared/tools/gen_odx.py
+if [ -f "$gen" ]; then
+  for s in 1 2 3; do
+    [ -f "$seeds/gen-$s.odx" ] ||
+      python3 "$gen" --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
+  done
+fi
+
+status=0
+printf '%-24s %12s %10s  %s\n' target executions findings artefacts
+for t in "${targets[@]}"; do
+  corpus="$work/corpus-$t"
+  crashes="$work/findings-$t"
+  mkdir -p "$corpus" "$crashes"
+  case "$t" in
+    fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=16384 ;;
+    *) extra=(); maxlen=4096 ;;
+  esac
+  log="$work/$t.log"
+  # Leaks in Qt's own start-up are not ours; everything else is a finding.
+  LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
+  "$build/fuzz/$t" -max_total_time="$seconds" -max_len="$maxlen" \
+      -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$crashes/" "$corpus" "${extra[@]}" >"$log" 2>&1
+  rc=$?
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  found=$(find "$crashes" -type f | wc -l)
+  printf '%-24s %12s %10s  %s\n' "$t" "${execs:-?}" "$found" \
+    "$( [ "$found" -gt 0 ] && echo "$crashes" )"
+  if [ "$rc" -ne 0 ] || [ "$found" -gt 0 ]; then
+    status=1
+    grep -m3 -E 'ERROR|invariant broken|runtime error|SUMMARY' "$log" | sed 's/^/    /'
+    echo "    log: $log"
+  fi
+done
+exit $status

@@ -1,0 +1,59 @@
+#pragma once
+
+// Helpers shared by the bad-input tests: scratch files, an in-process build
+// with recording surroundings, and runs of odx-outline and of the Python
+// reference with a time limit.
+
+#include "viewer/OutlineStore.h"
+#include "viewer/Surroundings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace matrix {
+
+inline constexpr std::string_view kDeclaration = "<?xml version=\"1.0\"?>";
+
+struct Node {
+  uint32_t depth;
+  int image;
+  std::u16string label;
+  friend bool operator==(const Node &, const Node &) = default;
+};
+
+// The outline an in-process build produced, with what it told the user.
+struct Built {
+  std::vector<Node> nodes;
+  std::vector<QString> messages; // "text|caption"
+  bool surroundingsRestored = false;
+};
+
+Built BuildInProcess(const QString &path);
+
+struct ProcessResult {
+  int exitCode = -1;
+  bool finished = false; // false: crashed, or killed at the time limit
+  QByteArray out;
+  QByteArray err;
+};
+
+// Runs `program` with `arguments` (no shell).  `beforeExec` runs in the
+// child between fork and exec, e.g. to set resource limits.
+ProcessResult RunProgram(const QString &program, const QStringList &arguments,
+                         int timeoutMs, std::function<void()> beforeExec = {});
+ProcessResult RunOutline(const QStringList &arguments, int timeoutMs = 60000);
+// JSON Lines of the Python reference implementation for `path`.
+ProcessResult RunReference(const QString &path, int timeoutMs = 60000);
+
+QByteArray ReadAll(const QString &path);
+void WriteAll(const QString &path, const QByteArray &bytes);
+QByteArray WithDeclaration(std::string_view body);
+
+} // namespace matrix
