@@ -1,0 +1,97 @@
+// Drives the real window on the offscreen platform: the outline build of a
+// file and two filter searches, timed inside the process.  Prints seconds,
+// node and hit counts, and the peak resident set size.
+// Usage: window-bench FILE [RARE_TERM] [COMMON_TERM]
+
+#include "viewer/OutlineStore.h"
+#include "viewer/Surroundings.h"
+#include "viewer/WindowServices.h"
+#include "viewer/unitFrmODXMainForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+// Never blocks: a benchmark run must not wait for a click.
+class PrintedMessages : public viewer::MessageSink {
+public:
+  void ShowMessage(const QString &text, const QString &caption,
+                   viewer::MessageIcon) override {
+    std::fprintf(stderr, "message: %s (%s)\n", qPrintable(text),
+                 qPrintable(caption));
+    ++shown;
+  }
+  int shown = 0;
+};
+
+double Seconds(QElapsedTimer &t) { return t.nsecsElapsed() / 1e9; }
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    std::fputs("usage: window-bench FILE [RARE_TERM] [COMMON_TERM]\n", stderr);
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const QString file = QString::fromLocal8Bit(argv[1]);
+  const QString rare = argc > 2 ? QString::fromLocal8Bit(argv[2]) : "qxzj";
+  const QString common = argc > 3 ? QString::fromLocal8Bit(argv[3]) : "e";
+
+  PrintedMessages messages;
+  viewer::WindowServices services;
+  services.messages = &messages;
+  TfrmODXViewer window(services);
+  window.show();
+  app.processEvents();
+
+  auto *path = window.findChild<QLineEdit *>("txtODXFilePath");
+  auto *filter = window.findChild<QLineEdit *>("txtFilter");
+  if (!path || !filter) {
+    std::fputs("window-bench: the window has no path or filter box\n", stderr);
+    return 1;
+  }
+  path->setText(file);
+
+  QElapsedTimer t;
+  t.start();
+  window.TntButton1Click();
+  app.processEvents();
+  const double build = Seconds(t);
+  if (messages.shown)
+    return 1;
+  const uint32_t nodes = window.ItemsStore().GetCount();
+
+  filter->setText(rare);
+  t.restart();
+  window.cmdSearchClick();
+  app.processEvents();
+  const double rareSearch = Seconds(t);
+  const uint32_t rareHits = window.ResultsStore().GetCount();
+
+  filter->setText(common);
+  t.restart();
+  window.cmdSearchClick();
+  app.processEvents();
+  const double commonSearch = Seconds(t);
+  const uint32_t commonHits = window.ResultsStore().GetCount();
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("build %.3f s, %u nodes\n", build, nodes);
+  std::printf("search '%s' %.3f s, %u hits\n", qPrintable(rare), rareSearch,
+              rareHits);
+  std::printf("search '%s' %.3f s, %u hits (%.1f%% of the nodes)\n",
+              qPrintable(common), commonSearch, commonHits,
+              nodes ? 100.0 * commonHits / nodes : 0.0);
+  std::printf("peak RSS %ld KiB\n", usage.ru_maxrss);
+  return 0;
+}
