@@ -10,6 +10,7 @@ packages=(
   xvfb xauth time python3 bc
   x11-apps imagemagick xdotool
   desktop-file-utils shared-mime-info dpkg-dev
+  clang libclang-rt-dev
 )
 
 missing=()
