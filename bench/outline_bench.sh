@@ -17,7 +17,7 @@ data="$build/bench-data"
 mkdir -p "$data"
 file="$data/gen-${size}mb-seed1.odx"
 [ -f "$file" ] || python3 "$shared/tools/gen_odx.py" --size-mb "$size" --seed 1 -o "$file"
-bytes=$(stat -c %s "$file")
+bytes=$(stat -L -c %s "$file")
 
 now() { date +%s.%N; }
 time_of() { local t0 t1; t0=$(now); "$@" >/dev/null; t1=$(now); echo "$t1 - $t0" | bc -l; }

@@ -15,7 +15,7 @@ data="$build/bench-data"
 mkdir -p "$data"
 file="$data/gen-${size}mb-seed1.odx"
 [ -f "$file" ] || python3 "$root/../shared/tools/gen_odx.py" --size-mb "$size" --seed 1 -o "$file"
-bytes=$(stat -c %s "$file")
+bytes=$(stat -L -c %s "$file")
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
