@@ -36,7 +36,6 @@ seeds="$work/seeds-xml"
 mkdir -p "$seeds"
 cp samples/*.odx tests/data/corpus/*.odx* tests/data/corpus/*.xml "$seeds/" 2>/dev/null
 gen=../shared/tools/gen_odx.py
-[ -f "$gen" ] || gen=/work/shared/tools/gen_odx.py
 if [ -f "$gen" ]; then
   for s in 1 2 3; do
     [ -f "$seeds/gen-$s.odx" ] ||
