@@ -28,7 +28,27 @@ template <typename F> void ForEachChar(const viewer::LabelView &label, F &&f) {
   }
 }
 
+// The escapes both formats share: line breaks and tab by name.
+const char *NamedEscape(char32_t c) {
+  switch (c) {
+  case '\n':
+    return "\\n";
+  case '\r':
+    return "\\r";
+  case '\t':
+    return "\\t";
+  default:
+    return nullptr;
+  }
+}
+
 } // namespace
+
+void OutlineWriter::HexUnit(char32_t c) {
+  buf_ += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4)
+    buf_.push_back(kHex[(c >> shift) & 0xF]);
+}
 
 void OutlineWriter::Unit(char32_t c) {
   if (c < 0x80) {
@@ -50,66 +70,33 @@ void OutlineWriter::Unit(char32_t c) {
 
 void OutlineWriter::TextLabel(const viewer::LabelView &label) {
   ForEachChar(label, [this](char32_t c, bool lone) {
-    if (lone) {
-      buf_ += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4)
-        buf_.push_back(kHex[(c >> shift) & 0xF]);
-      return;
-    }
-    switch (c) {
-    case '\\':
+    if (lone)
+      return HexUnit(c);
+    if (const char *named = NamedEscape(c))
+      buf_ += named;
+    else if (c == '\\')
       buf_ += "\\\\";
-      return;
-    case '\n':
-      buf_ += "\\n";
-      return;
-    case '\r':
-      buf_ += "\\r";
-      return;
-    case '\t':
-      buf_ += "\\t";
-      return;
-    default:
-      break;
-    }
-    if (c < 0x20 || c == 0x7F) {
+    else if (c < 0x20 || c == 0x7F) {
       buf_ += "\\x";
       buf_.push_back(kHex[c >> 4]);
       buf_.push_back(kHex[c & 0xF]);
-      return;
-    }
-    Unit(c);
+    } else
+      Unit(c);
   });
 }
 
 void OutlineWriter::JsonLabel(const viewer::LabelView &label) {
   buf_.push_back('"');
   ForEachChar(label, [this](char32_t c, bool lone) {
-    if (lone || c < 0x20) {
-      switch (c) {
-      case '\n':
-        buf_ += "\\n";
-        return;
-      case '\r':
-        buf_ += "\\r";
-        return;
-      case '\t':
-        buf_ += "\\t";
-        return;
-      default:
-        break;
-      }
-      buf_ += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4)
-        buf_.push_back(kHex[(c >> shift) & 0xF]);
-      return;
-    }
-    if (c == '"' || c == '\\') {
+    if (const char *named = lone ? nullptr : NamedEscape(c))
+      buf_ += named;
+    else if (lone || c < 0x20)
+      HexUnit(c);
+    else if (c == '"' || c == '\\') {
       buf_.push_back('\\');
       buf_.push_back(static_cast<char>(c));
-      return;
-    }
-    Unit(c);
+    } else
+      Unit(c);
   });
   buf_.push_back('"');
 }

@@ -29,7 +29,8 @@ public:
 
 private:
   static constexpr std::size_t kFlushAt = 1 << 20;
-  void Unit(char32_t c); // UTF-8
+  void Unit(char32_t c);    // UTF-8
+  void HexUnit(char32_t c); // backslash, u, four hex digits
   void TextLabel(const viewer::LabelView &label);
   void JsonLabel(const viewer::LabelView &label);
   void MaybeFlush() {
