@@ -14,7 +14,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found (DISPLAY and WAYLAND_DISPLAY are unset); printing the outline of $file instead." >&2
   exec "$root/build/release/tools/odx-outline" "$file"
 fi
-if [ $# -gt 0 ]; then
-  exec "$root/build/release/viewer/odx-viewer" "$file"
-fi
 exec "$root/build/release/viewer/odx-viewer" "$file"
