@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <string>
+#include <optional>
 
 using platform::UserSettingsStore;
 
@@ -20,26 +20,29 @@ ino_t InodeOf(const QString &path) {
   struct stat st {};
   return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
+
+// The stored text, or nothing when the read fails.  A successful read
+// always ends the text inside the buffer, right after what was stored.
+std::optional<QString> Read(UserSettingsStore &store) {
+  std::array<char16_t, 1024> buffer;
+  buffer.fill(u'#');
+  int32_t length = -1;
+  if (!store.ReadString(kValue, buffer, length))
+    return std::nullopt;
+  if (length < 0 || length >= int32_t(buffer.size()) ||
+      buffer[std::size_t(length)] != u'\0')
+    return QStringLiteral("<not terminated>");
+  return QString::fromUtf16(buffer.data(), length);
+}
 } // namespace
+
+Q_DECLARE_METATYPE(std::u16string)
+Q_DECLARE_METATYPE(std::optional<QString>)
 
 class SettingsStoreTests : public QObject {
   Q_OBJECT
 
   QTemporaryDir config_;
-  std::array<char16_t, 1024> buffer_{};
-
-  bool Read(UserSettingsStore &store, QString &out) {
-    int32_t length = -1;
-    buffer_.fill(u'#');
-    if (!store.ReadString(kValue, buffer_, length))
-      return false;
-    // The text always ends inside the buffer, right after what was stored.
-    if (length < 0 || length >= static_cast<int32_t>(buffer_.size()) ||
-        buffer_[static_cast<std::size_t>(length)] != u'\0')
-      return false;
-    out = QString::fromUtf16(buffer_.data(), length);
-    return true;
-  }
 
 private slots:
   void init() {
@@ -51,68 +54,53 @@ private slots:
 
   void locationFollowsXdgConfigHome() {
     QCOMPARE(UserSettingsStore::DefaultFilePath(),
-             config_.path() + QStringLiteral("/kestrane/Orrery.ini"));
-    QTemporaryDir other;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(other.path()));
-    QCOMPARE(UserSettingsStore::DefaultFilePath(),
-             other.path() + QStringLiteral("/kestrane/Orrery.ini"));
+             config_.path() + "/kestrane/Orrery.ini");
+    QTemporaryDir elsewhere;
+    const QString path = elsewhere.path() + "/deep/s.ini";
+    UserSettingsStore store(path); // an explicit path is used as given
+    QVERIFY(store.WriteString(kValue, u"v"));
+    QVERIFY(QFile::exists(path));
+    QVERIFY(!QFile::exists(UserSettingsStore::DefaultFilePath()));
   }
 
   void readingNothingStoredFailsButMakesTheFolder() {
     UserSettingsStore store;
-    QString text;
-    QVERIFY(!Read(store, text));
-    QVERIFY(QDir(config_.path() + QStringLiteral("/kestrane")).exists());
-    QSettings check(store.FilePath(), QSettings::IniFormat);
-    QVERIFY(check.allKeys().isEmpty());
+    QCOMPARE(Read(store), std::nullopt);
+    QVERIFY(QDir(config_.path() + "/kestrane").exists());
+    QVERIFY(
+        QSettings(store.FilePath(), QSettings::IniFormat).allKeys().isEmpty());
   }
 
-  void roundTrip_data() {
-    QTest::addColumn<QString>("text");
-    QTest::newRow("path") << QStringLiteral("/home/u/ecu files/a.odx");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("non-latin") << QStringLiteral(u"/d/Gerät/файл\u4e2d.odx");
-    QTest::newRow("ini specials") << QStringLiteral("a,b;c=d \"q\" [x] \\y");
-    QTest::newRow("1023 chars") << QString(1023, QLatin1Char('x'));
+  void writeThenRead_data() {
+    QTest::addColumn<std::u16string>("written");
+    QTest::addColumn<std::optional<QString>>("read");
+    auto row = [](const char *name, const std::u16string &text) {
+      QTest::newRow(name) << text
+                          << std::optional(QString::fromStdU16String(text));
+    };
+    row("path", u"/home/u/ecu files/a.odx");
+    row("empty", u"");
+    row("non-latin", u"/d/Gerät/файл\u4e2d.odx");
+    row("ini specials", u"a,b;c=d \"q\" [x] \\y");
+    row("1023 chars", std::u16string(1023, u'x'));
+    QTest::newRow("1024 chars do not fit")
+        << std::u16string(1024, u'y') << std::optional<QString>();
+    QTest::newRow("ends at the first zero")
+        << std::u16string(u"abc\0def", 7) << std::optional<QString>("abc");
   }
-  void roundTrip() {
-    QFETCH(QString, text);
+  void writeThenRead() {
+    QFETCH(std::u16string, written);
+    QFETCH(std::optional<QString>, read);
     UserSettingsStore store;
-    QVERIFY(store.WriteString(
-        kValue,
-        std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()),
-                            static_cast<std::size_t>(text.size()))));
-    QString back = QStringLiteral("unchanged");
-    QVERIFY(Read(store, back));
-    QCOMPARE(back, text);
-  }
-
-  void textThatDoesNotFitTheBufferFailsTheRead() {
-    UserSettingsStore store;
-    const std::u16string tooLong(1024, u'y');
-    QVERIFY(store.WriteString(kValue, tooLong));
-    QString back;
-    QVERIFY(!Read(store, back));
-  }
-
-  void writeStopsAtTheFirstZero() {
-    UserSettingsStore store;
-    const std::u16string withZero(u"abc\0def", 7);
-    QVERIFY(store.WriteString(kValue, withZero));
-    QString back;
-    QVERIFY(Read(store, back));
-    QCOMPARE(back, QStringLiteral("abc"));
+    QVERIFY(store.WriteString(kValue, written));
+    QCOMPARE(Read(store), read);
   }
 
   void valueThatIsNotTextFailsTheRead() {
     UserSettingsStore store;
-    {
-      QSettings raw(store.FilePath(), QSettings::IniFormat);
-      raw.setValue(QStringLiteral("ODXViewerLastFile"),
-                   QStringList{QStringLiteral("a"), QStringLiteral("b")});
-    }
-    QString back;
-    QVERIFY(!Read(store, back));
+    QSettings(store.FilePath(), QSettings::IniFormat)
+        .setValue("ODXViewerLastFile", QStringList{"a", "b"});
+    QCOMPARE(Read(store), std::nullopt);
   }
 
   void storeThatCannotBeWrittenYieldsNothing() {
@@ -121,10 +109,11 @@ private slots:
     UserSettingsStore store;
     QVERIFY(QDir().mkpath(store.FilePath()));
     QVERIFY(!store.WriteString(kValue, u"x"));
-    QString back;
-    QVERIFY(!Read(store, back));
+    QCOMPARE(Read(store), std::nullopt);
   }
 
+  // The new contents are written beside the old file and renamed over it
+  // (a new inode), so a crash mid-write leaves the old store whole.
   void writeReplacesTheFileInsteadOfRewritingIt() {
     UserSettingsStore store;
     QVERIFY(store.WriteString(kValue, u"/first.odx"));
@@ -132,26 +121,11 @@ private slots:
     QVERIFY(before != 0);
     QVERIFY(store.WriteString(kValue, u"/second.odx"));
     const ino_t after = InodeOf(store.FilePath());
-    // A new inode: the new contents were written beside the old file and
-    // renamed over it, so a crash mid-write leaves the old store whole.
-    QVERIFY(after != 0);
-    QVERIFY(after != before);
-    QString back;
-    QVERIFY(Read(store, back));
-    QCOMPARE(back, QStringLiteral("/second.odx"));
+    QVERIFY(after != 0 && after != before);
+    QCOMPARE(Read(store), QStringLiteral("/second.odx"));
     // No temporary or lock files are left behind.
-    const QStringList left =
-        QFileInfo(store.FilePath()).dir().entryList(QDir::Files);
-    QCOMPARE(left, QStringList{QStringLiteral("Orrery.ini")});
-  }
-
-  void explicitPathIsUsedAsGiven() {
-    QTemporaryDir elsewhere;
-    const QString path = elsewhere.path() + QStringLiteral("/deep/s.ini");
-    UserSettingsStore store(path);
-    QVERIFY(store.WriteString(kValue, u"v"));
-    QVERIFY(QFile::exists(path));
-    QVERIFY(!QFile::exists(UserSettingsStore::DefaultFilePath()));
+    QCOMPARE(QFileInfo(store.FilePath()).dir().entryList(QDir::Files),
+             QStringList{"Orrery.ini"});
   }
 };
 

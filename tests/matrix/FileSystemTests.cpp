@@ -25,13 +25,24 @@
 namespace matrix {
 namespace {
 
-const QString kCouldNotOpen = "Could not open file.|Kestrane ODX Parser";
-
-void ExpectOneMessage(const Built &built, const std::string &what) {
+// The builder shows the message once, quickly, and leaves nothing behind;
+// the command line fails with it on standard error.
+void ExpectCouldNotOpen(const QString &path, const std::string &what,
+                        std::function<void()> limit = {}) {
+  const auto start = std::chrono::steady_clock::now();
+  const Built built = BuildInProcess(path);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+      << what;
   ASSERT_EQ(built.messages.size(), 1u) << what;
-  EXPECT_EQ(built.messages[0], kCouldNotOpen) << what;
+  EXPECT_EQ(built.messages[0], "Could not open file.|Kestrane ODX Parser");
   EXPECT_TRUE(built.nodes.empty()) << what;
   EXPECT_TRUE(built.surroundingsRestored) << what;
+  const ProcessResult cli =
+      RunProgram(QStringLiteral(ODX_OUTLINE_PATH), {path}, 30000, limit);
+  ASSERT_TRUE(cli.finished) << what;
+  EXPECT_EQ(cli.exitCode, 1) << what;
+  EXPECT_EQ(cli.err, "Could not open file.\n") << what;
+  EXPECT_TRUE(cli.out.isEmpty()) << what;
 }
 
 // Sparse files, so the test needs no disk space: a size that does not fit
@@ -39,24 +50,18 @@ void ExpectOneMessage(const Built &built, const std::string &what) {
 // 100 would otherwise pass as 100 bytes).
 TEST(FileSystem, FilesOfTwoGiBAndMoreFailCleanlyAndQuickly) {
   QTemporaryDir dir;
+  const QString path = dir.filePath("huge.odx");
   for (const off_t size : {off_t{1} << 31, (off_t{1} << 32) + 100}) {
     const std::string what = "size " + std::to_string(size);
-    const QString path = dir.filePath("huge.odx");
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_CREAT | O_TRUNC | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, size), 0) << what;
     ASSERT_EQ(::pwrite(fd, "<?xml version=\"1.0\"?><A/>", 25, 0), 25);
     ::close(fd);
-
-    const auto start = std::chrono::steady_clock::now();
-    ExpectOneMessage(BuildInProcess(path), what);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
-        << what;
-
-    // The command line under a 512 MB address-space limit: a load of the
-    // whole file would end in "out of memory" instead.  AddressSanitizer
-    // reserves far more address space than that, so it runs unlimited.
+    // Under a 512 MB address-space limit a load of the whole file would end
+    // in "out of memory" instead.  AddressSanitizer reserves far more
+    // address space than that, so it runs unlimited.
     std::function<void()> limit;
 #if !defined(ODX_UNDER_ASAN)
     limit = [] {
@@ -64,12 +69,7 @@ TEST(FileSystem, FilesOfTwoGiBAndMoreFailCleanlyAndQuickly) {
       ::setrlimit(RLIMIT_AS, &cap);
     };
 #endif
-    const ProcessResult cli =
-        RunProgram(QStringLiteral(ODX_OUTLINE_PATH), {path}, 30000, limit);
-    ASSERT_TRUE(cli.finished) << what;
-    EXPECT_EQ(cli.exitCode, 1) << what;
-    EXPECT_EQ(cli.err, "Could not open file.\n") << what;
-    EXPECT_TRUE(cli.out.isEmpty()) << what;
+    ExpectCouldNotOpen(path, what, limit);
   }
 }
 
@@ -82,15 +82,12 @@ TEST(FileSystem, FilesWithoutReadPermissionShowTheMessage) {
     const QString path = dir.filePath(QString("locked-%1.odx").arg(mode));
     WriteAll(path, WithDeclaration("<A/>"));
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
-    ExpectOneMessage(BuildInProcess(path), "mode " + std::to_string(mode));
-    const ProcessResult cli = RunOutline({path});
-    EXPECT_EQ(cli.exitCode, 1);
-    EXPECT_EQ(cli.err, "Could not open file.\n");
+    ExpectCouldNotOpen(path, "mode " + std::to_string(mode));
   }
 }
 
 // Names that trip up shells, argument parsers and encoders open the same
-// way in process and on the command line, and give the reference outline.
+// way in process and on the command line.
 TEST(FileSystem, AwkwardPathsOpenInProcessAndAsArguments) {
   QTemporaryDir dir;
   const QByteArray content =
@@ -113,18 +110,15 @@ TEST(FileSystem, AwkwardPathsOpenInProcessAndAsArguments) {
     const QString path = dir.filePath(name);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path())) << what;
     WriteAll(path, content);
-
     const Built built = BuildInProcess(path);
     EXPECT_TRUE(built.messages.empty()) << what;
     EXPECT_EQ(built.nodes.size(), 4u) << what;
-
     // "--" ends the options, so a name that looks like one still works.
-    const ProcessResult cli = RunOutline({"--json", "--", path});
-    const ProcessResult ref = RunReference(path);
-    ASSERT_TRUE(cli.finished && ref.finished) << what;
+    const ProcessResult cli = RunOutline({"--", path});
+    ASSERT_TRUE(cli.finished) << what;
     EXPECT_EQ(cli.exitCode, 0) << what << cli.err.toStdString();
-    EXPECT_EQ(cli.out, ref.out) << what;
-    EXPECT_EQ(cli.out.count('\n'), 4) << what;
+    EXPECT_EQ(cli.out, "R\n  A = t **** k=\"1\"\n  DESC\n    <p>x</p></DESC>\n")
+        << what;
   }
 }
 
@@ -133,13 +127,12 @@ TEST(FileSystem, AwkwardPathsOpenInProcessAndAsArguments) {
 TEST(FileSystem, NonUtf8NameOpensOrFailsWithTheMessage) {
   QTemporaryDir dir;
   const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xE9.odx";
+  const QByteArray content = WithDeclaration("<A/>");
   const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
   ASSERT_GE(fd, 0);
-  const QByteArray content = WithDeclaration("<A/>");
   ASSERT_EQ(::write(fd, content.constData(), size_t(content.size())),
             content.size());
   ::close(fd);
-
   // QProcess re-encodes its arguments, so the raw bytes go through execv.
   const ProcessResult cli = RunProgram(
       QStringLiteral("python3"),
@@ -149,13 +142,10 @@ TEST(FileSystem, NonUtf8NameOpensOrFailsWithTheMessage) {
        QStringLiteral(ODX_OUTLINE_PATH), QString::fromLatin1(name.toHex())},
       30000);
   ASSERT_TRUE(cli.finished);
-  if (cli.exitCode == 0) {
-    EXPECT_EQ(cli.out, "A\n");
-  } else {
-    EXPECT_EQ(cli.err, "Could not open file.\n") << cli.exitCode;
-  }
-  // QTemporaryDir cannot remove a name it cannot decode.
-  ::unlink(name.constData());
+  EXPECT_EQ(cli.exitCode == 0 ? cli.out : cli.err,
+            cli.exitCode == 0 ? "A\n" : "Could not open file.\n")
+      << cli.exitCode;
+  ::unlink(name.constData()); // QTemporaryDir cannot remove it
 }
 
 } // namespace

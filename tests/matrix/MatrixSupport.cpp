@@ -1,5 +1,6 @@
 #include "tests/matrix/MatrixSupport.h"
 
+#include "tests/viewer/RecordingSurroundings.h"
 #include "viewer/OutlineBuilder.h"
 
 #include <gtest/gtest.h>
@@ -9,45 +10,18 @@
 #include <QProcess>
 
 namespace matrix {
-namespace {
 
-struct Progress : viewer::ProgressSink {
-  void SetPosition(int percent) override {
-    inRange = inRange && percent >= 0 && percent <= 100;
-  }
-  void SetVisible(bool shown) override { visible = shown; }
-  bool inRange = true;
-  bool visible = false;
-};
-
-struct Busy : viewer::BusyIndicator {
-  void SetBusy(bool on) override { busy = on; }
-  bool busy = false;
-};
-
-struct Messages : viewer::MessageSink {
-  void ShowMessage(const QString &text, const QString &caption,
-                   viewer::MessageIcon) override {
-    shown.push_back(text + "|" + caption);
-  }
-  std::vector<QString> shown;
-};
-
-} // namespace
-
-Built BuildInProcess(const QString &path) {
-  viewer::OutlineStore store;
-  Progress progress;
-  Busy busy;
-  Messages messages;
+Built BuildInProcess(const QString &path, viewer::OutlineStore *into) {
+  viewer::OutlineStore scratch;
+  viewer::OutlineStore &store = into ? *into : scratch;
+  viewer::RecordingSurroundings around;
   cvexString p;
   p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
-  viewer::BuildOutline(p, store, progress, busy, messages);
+  viewer::BuildOutline(p, store, around, around, around);
 
   Built built;
-  built.messages = std::move(messages.shown);
-  built.surroundingsRestored = !busy.busy && !progress.visible &&
-                               progress.inRange && !store.IsUpdating();
+  built.messages = std::move(around.messages);
+  built.surroundingsRestored = around.Restored() && !store.IsUpdating();
   built.nodes.reserve(store.GetCount());
   for (uint32_t i = 0; i < store.GetCount(); ++i)
     built.nodes.push_back(
@@ -90,14 +64,6 @@ ProcessResult RunProgram(const QString &program, const QStringList &arguments,
 
 ProcessResult RunOutline(const QStringList &arguments, int timeoutMs) {
   return RunProgram(QStringLiteral(ODX_OUTLINE_PATH), arguments, timeoutMs);
-}
-
-ProcessResult RunReference(const QString &path, int timeoutMs) {
-  return RunProgram(
-      QStringLiteral("python3"),
-      {QStringLiteral(ODX_SOURCE_DIR "/tests/tools/reference_outline.py"),
-       path},
-      timeoutMs);
 }
 
 QByteArray ReadAll(const QString &path) {

@@ -1,8 +1,7 @@
 #pragma once
 
 // Helpers shared by the bad-input tests: scratch files, an in-process build
-// with recording surroundings, and runs of odx-outline and of the Python
-// reference with a time limit.
+// with recording surroundings, and runs of odx-outline with a time limit.
 
 #include "viewer/OutlineStore.h"
 #include "viewer/Surroundings.h"
@@ -35,7 +34,9 @@ struct Built {
   bool surroundingsRestored = false;
 };
 
-Built BuildInProcess(const QString &path);
+// Builds into `store`, or into a scratch store when none is given.
+Built BuildInProcess(const QString &path,
+                     viewer::OutlineStore *store = nullptr);
 
 struct ProcessResult {
   int exitCode = -1;
@@ -49,8 +50,6 @@ struct ProcessResult {
 ProcessResult RunProgram(const QString &program, const QStringList &arguments,
                          int timeoutMs, std::function<void()> beforeExec = {});
 ProcessResult RunOutline(const QStringList &arguments, int timeoutMs = 60000);
-// JSON Lines of the Python reference implementation for `path`.
-ProcessResult RunReference(const QString &path, int timeoutMs = 60000);
 
 QByteArray ReadAll(const QString &path);
 void WriteAll(const QString &path, const QByteArray &bytes);

@@ -1,3 +1,4 @@
+#include "tests/viewer/RecordingSurroundings.h"
 #include "viewer/FilterSearch.h"
 
 #include <gtest/gtest.h>
@@ -10,21 +11,15 @@
 namespace viewer {
 namespace {
 
-class RecordingBusy : public BusyIndicator {
-public:
-  void SetBusy(bool busy) override { calls.push_back(busy); }
-  std::vector<bool> calls;
-};
-
 struct SearchFixture {
   OutlineStore items;
   OutlineStore results;
-  RecordingBusy busy;
+  RecordingSurroundings around;
 
   std::vector<std::u16string> Search(const std::u16string &term) {
     cvexString text;
     text.AssignWide(term.c_str());
-    FilterSearch(text, items, results, busy);
+    FilterSearch(text, items, results, around);
     std::vector<std::u16string> labels;
     for (uint32_t i = 0; i < results.GetCount(); ++i) {
       // Every hit is top level, childless, and refers to a live outline
@@ -92,7 +87,7 @@ TEST(FilterSearch, EmptyTermOnlyEmptiesTheResults) {
   EXPECT_EQ(f.Search(u"a").size(), 1u);
   EXPECT_TRUE(f.Search(u"").empty());
   EXPECT_EQ(f.results.GetCount(), 0u);
-  EXPECT_EQ(f.busy.calls, (std::vector<bool>{true, false, true, false}));
+  EXPECT_EQ(f.around.busy, (std::vector<bool>{true, false, true, false}));
   EXPECT_FALSE(f.items.IsUpdating());
   EXPECT_FALSE(f.results.IsUpdating());
 }
@@ -105,9 +100,9 @@ TEST(FilterSearch, BracketsAndBusyAreRestoredWhenAnExceptionLeaves) {
   f.results.SetObserver(
       {[] { throw std::runtime_error("view failed"); }, nullptr});
   cvexString term("a");
-  EXPECT_THROW(FilterSearch(term, f.items, f.results, f.busy),
+  EXPECT_THROW(FilterSearch(term, f.items, f.results, f.around),
                std::runtime_error);
-  EXPECT_EQ(f.busy.calls, (std::vector<bool>{true, false}));
+  EXPECT_EQ(f.around.busy, (std::vector<bool>{true, false}));
   EXPECT_FALSE(f.items.IsUpdating());
   EXPECT_FALSE(f.results.IsUpdating());
   EXPECT_EQ(itemsResets, 0); // the outline's view is not reset by a search
@@ -218,7 +213,7 @@ TEST(FilterSearch, FastMatchingAgreesWithLiteralLowerAndFind) {
     SCOPED_TRACE(QString::fromStdU16String(term).toStdString());
     cvexString text;
     text.AssignWide(term.c_str());
-    FilterSearch(text, f.items, f.results, f.busy);
+    FilterSearch(text, f.items, f.results, f.around);
     std::vector<NodeHandle> fast;
     for (uint32_t i = 0; i < f.results.GetCount(); ++i)
       fast.push_back(f.results.Data(i).handle);

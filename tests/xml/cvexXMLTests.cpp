@@ -260,36 +260,6 @@ TEST_F(XmlReader, EveryPrefixOfACorpusFileEndsCleanly) {
   }
 }
 
-TEST_F(XmlReader, CorpusFilesTokenizeToTheEnd) {
-  const QStringList files = QDir(ODX_CORPUS_DIR).entryList({"*.odx*", "*.xml"});
-  ASSERT_GE(files.size(), 10);
-  for (const QString &f : files) {
-    const std::string path = QDir(ODX_CORPUS_DIR).filePath(f).toStdString();
-    const std::string bytes = ReadAll(path);
-    cvexXML reader;
-    ASSERT_TRUE(reader.Open(cvexString(path.c_str()), 0));
-    unsigned char kind = 0;
-    cvexString name, value, attributes;
-    int counts[4] = {}, textLeaves = 0;
-    while (reader.NextToken(kind, name, value, attributes)) {
-      ASSERT_LT(kind, 4);
-      ++counts[kind];
-      // An empty element ends in "/>", a leaf with text in its end tag.
-      textLeaves +=
-          kind == xtLeaf && bytes[size_t(reader.Position()) - 2] != '/';
-    }
-    EXPECT_EQ(reader.Position(), int32_t(bytes.size())) << path;
-    EXPECT_EQ(reader.PercentDone(), 100);
-    // Well-formed files: tags pair up, and every '<' after the declaration
-    // opens a token or ends a leaf's text.
-    EXPECT_EQ(counts[xtOpen], counts[xtClose]) << path;
-    EXPECT_GT(counts[xtLeaf], 0) << path;
-    EXPECT_EQ(std::count(bytes.begin() + 21, bytes.end(), '<'),
-              counts[0] + counts[1] + counts[2] + counts[3] + textLeaves)
-        << path;
-  }
-}
-
 TEST_F(XmlReader, CopyRawAndPercentDone) {
   const std::string body = "<R><D a=\"1\">x<p>y</p>z</D></R>";
   cvexXML reader;
