@@ -112,6 +112,31 @@ private slots:
     QCOMPARE(Read(store), std::nullopt);
   }
 
+  void organisationFolderThatIsAFileYieldsNothing() {
+    QFile blocker(config_.path() + "/kestrane");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    UserSettingsStore store;
+    QVERIFY(!store.WriteString(kValue, u"x"));
+    QCOMPARE(Read(store), std::nullopt);
+  }
+
+  // Whatever another program left in the file, a read either fails or hands
+  // over a terminated text that fits the buffer.
+  void garbageInTheStoreNeverOverrunsTheBuffer() {
+    UserSettingsStore store;
+    QVERIFY(QDir().mkpath(QFileInfo(store.FilePath()).path()));
+    QFile f(store.FilePath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray junk("ODXViewerLastFile=");
+    for (int i = 0; i < 5000; ++i)
+      junk.append(char((i * 37 + 11) & 0xFF));
+    f.write(junk);
+    f.close();
+    const std::optional<QString> read = Read(store);
+    QVERIFY(read != QStringLiteral("<not terminated>"));
+  }
+
   // The new contents are written beside the old file and renamed over it
   // (a new inode), so a crash mid-write leaves the old store whole.
   void writeReplacesTheFileInsteadOfRewritingIt() {
