@@ -36,7 +36,7 @@ SubtreeExpander::SubtreeExpander(QTreeView &tree, OutlineModel &model,
           [this] { Cancel(); });
 }
 
-SubtreeExpander::~SubtreeExpander() { SetBusy(false); }
+SubtreeExpander::~SubtreeExpander() = default;
 
 void SubtreeExpander::SetFinishedHandler(FinishedHandler handler) {
   finished_ = std::move(handler);
@@ -74,7 +74,7 @@ void SubtreeExpander::Start(Kind kind, NodeHandle root) {
     next_ = root;
     end_ = SubtreeEnd(store_, root);
   }
-  SetBusy(true);
+  cursor_.SetBusy(true);
   Step();
 }
 
@@ -154,19 +154,9 @@ void SubtreeExpander::Finish(bool cancelled) {
   ++ticket_;
   std::vector<NodeHandle>().swap(queue_);
   head_ = 0;
-  SetBusy(false);
+  cursor_.SetBusy(false);
   if (finished_)
     finished_(Outcome{kind_, done_, capped_, cancelled});
-}
-
-void SubtreeExpander::SetBusy(bool busy) {
-  if (busy == busy_)
-    return;
-  busy_ = busy;
-  if (busy)
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  else
-    QApplication::restoreOverrideCursor();
 }
 
 } // namespace viewer

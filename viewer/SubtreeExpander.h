@@ -1,5 +1,6 @@
 #pragma once
 
+#include "viewer/BusyCursor.h"
 #include "viewer/OutlineStore.h"
 
 #include <QObject>
@@ -53,7 +54,6 @@ private:
   bool ExpandSlice();
   bool CollapseSlice();
   void Finish(bool cancelled);
-  void SetBusy(bool busy);
 
   QTreeView &tree_;
   OutlineModel &model_;
@@ -62,7 +62,7 @@ private:
   uint32_t maxShownRows_ = kDefaultMaxShownRows;
 
   bool running_ = false;
-  bool busy_ = false;
+  BusyCursor cursor_;
   uint64_t ticket_ = 0; // bumped on every start and stop; stale slices drop
   Kind kind_ = Kind::Expand;
   uint32_t generation_ = 0;

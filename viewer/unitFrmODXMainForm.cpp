@@ -4,6 +4,7 @@
 #include "filesys/cvexDir.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
+#include "viewer/BusyCursor.h"
 #include "viewer/FilterSearch.h"
 #include "viewer/Handoffs.h"
 #include "viewer/OutlineBuilder.h"
@@ -130,24 +131,6 @@ public:
 
 private:
   QProgressBar &bar_;
-};
-
-// The application-wide hourglass; put back on every path out.
-class OverrideCursorBusy final : public viewer::BusyIndicator {
-public:
-  ~OverrideCursorBusy() override { SetBusy(false); }
-  void SetBusy(bool busy) override {
-    if (busy == busy_)
-      return;
-    busy_ = busy;
-    if (busy)
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-      QApplication::restoreOverrideCursor();
-  }
-
-private:
-  bool busy_ = false;
 };
 
 NodeHandle SelectedNode(const QTreeView &tree, viewer::OutlineModel &model) {
@@ -405,14 +388,14 @@ void TfrmODXViewer::TntButton1Click() {
   } status{*this, {}};
   status.clock.start();
   ProgressBarSink progress(*ui->progComplete);
-  OverrideCursorBusy busy;
+  viewer::BusyCursor busy;
   viewer::BuildOutline(path, items_, progress, busy, *services_.messages);
 }
 
 void TfrmODXViewer::cmdSearchClick() {
   cvexString term;
   ToCvex(ui->txtFilter->text(), term);
-  OverrideCursorBusy busy;
+  viewer::BusyCursor busy;
   viewer::FilterSearch(term, items_, results_, busy);
 }
 
