@@ -8,9 +8,10 @@
 namespace viewer {
 
 namespace {
-ViewerApplication::ExceptionReporter &Reporter() {
-  static ViewerApplication::ExceptionReporter reporter;
-  return reporter;
+// The reporter lives in the application object, the one owner of
+// program-wide state; without a ViewerApplication there is only the box.
+ViewerApplication *Instance() {
+  return qobject_cast<ViewerApplication *>(QCoreApplication::instance());
 }
 } // namespace
 
@@ -38,14 +39,16 @@ void ViewerApplication::ShowCurrentException() {
 }
 
 void ViewerApplication::ShowException(const QString &message) {
-  if (Reporter())
-    Reporter()(message);
+  ViewerApplication *app = Instance();
+  if (app && app->reporter_)
+    app->reporter_(message);
   else
     ShowExceptionBox(message);
 }
 
 void ViewerApplication::SetExceptionReporter(ExceptionReporter reporter) {
-  Reporter() = std::move(reporter);
+  if (ViewerApplication *app = Instance())
+    app->reporter_ = std::move(reporter);
 }
 
 void ViewerApplication::ShowExceptionBox(const QString &message) {

@@ -38,6 +38,9 @@ public:
   }
   // Only inside a catch block: shows the exception being handled.
   static void ShowCurrentException();
+
+private:
+  ExceptionReporter reporter_;
 };
 
 } // namespace viewer
