@@ -2,6 +2,7 @@
 
 #include "filesys/cvexParseFileString.h"
 #include "platform/ExecutablePath.h"
+#include "platform/FileName.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -19,8 +20,9 @@
 namespace {
 
 QByteArray NativePath(const cvexString &path) {
-  return QFile::encodeName(
-      QString::fromUtf16(path.buffer ? path.buffer : u"", path.Length()));
+  return platform::EncodeFileName(
+      std::u16string_view(path.buffer ? path.buffer : u"",
+                          static_cast<std::size_t>(path.Length())));
 }
 
 class Descriptor {
@@ -124,11 +126,11 @@ bool AnyEntryMatches(const QString &path) {
     return false;
 
   std::unique_ptr<DIR, int (*)(DIR *)> dir(
-      ::opendir(QFile::encodeName(folder).constData()), &::closedir);
+      ::opendir(platform::EncodeFileName(folder).constData()), &::closedir);
   if (!dir)
     return false;
   while (const dirent *entry = ::readdir(dir.get())) {
-    if (WildcardMatch(pattern, QFile::decodeName(entry->d_name)))
+    if (WildcardMatch(pattern, platform::DecodeFileName(entry->d_name)))
       return true;
   }
   return false;
@@ -166,7 +168,7 @@ bool cvexDir::Exists(const cvexString &path) {
   if (text.isEmpty())
     return false;
   struct stat info {};
-  if (::stat(QFile::encodeName(text).constData(), &info) == 0)
+  if (::stat(platform::EncodeFileName(text).constData(), &info) == 0)
     return true;
   if (text.contains(u'*') || text.contains(u'?'))
     return AnyEntryMatches(text);

@@ -1,5 +1,7 @@
 #include "platform/ExecutablePath.h"
 
+#include "platform/FileName.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -28,7 +30,7 @@ QString ExecutablePath() {
   static constexpr char kDeleted[] = " (deleted)";
   if (buffer.endsWith(kDeleted))
     buffer.chop(sizeof kDeleted - 1);
-  return QFile::decodeName(buffer);
+  return DecodeFileName(buffer);
 }
 
 } // namespace platform

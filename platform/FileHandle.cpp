@@ -1,5 +1,7 @@
 #include "platform/FileHandle.h"
 
+#include "platform/FileName.h"
+
 #include <QFile>
 #include <QString>
 
@@ -15,7 +17,8 @@ namespace platform {
 namespace {
 
 QByteArray EncodedPath(const char16_t *path) {
-  return QFile::encodeName(QString::fromUtf16(path ? path : u""));
+  return EncodeFileName(path ? std::u16string_view(path)
+                             : std::u16string_view());
 }
 
 // Directories open read-only on Linux, and a FIFO or socket would block the

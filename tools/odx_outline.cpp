@@ -2,6 +2,7 @@
 // standard output, built by the same code as the viewer's window.
 
 #include "foundation/cvexString.h"
+#include "platform/FileName.h"
 #include "tools/OutlineWriter.h"
 #include "viewer/FilterSearch.h"
 #include "viewer/OutlineBuilder.h"
@@ -85,7 +86,7 @@ int Run(const Options &o) {
   NoBusy busy;
   StderrMessages messages;
   cvexString path;
-  AssignQString(path, QString::fromLocal8Bit(o.file));
+  AssignQString(path, platform::DecodeFileName(o.file));
   viewer::BuildOutline(path, items, progress, busy, messages);
   if (messages.shown)
     return 1;

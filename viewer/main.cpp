@@ -1,3 +1,4 @@
+#include "platform/FileName.h"
 #include "viewer/ViewerApplication.h"
 #include "viewer/unitFrmODXMainForm.h"
 
@@ -11,10 +12,11 @@ int main(int argc, char *argv[]) {
   QGuiApplication::setApplicationDisplayName(QStringLiteral("ODX Kestrane"));
   try {
     TfrmODXViewer frmODXViewer;
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1)
+    // argv, not arguments(): Qt's decoding loses bytes that are not UTF-8,
+    // and such a file must still open.  Qt has taken out its own options.
+    if (argc > 1)
       frmODXViewer.SetStartupFile(
-          QFileInfo(arguments.at(1)).absoluteFilePath());
+          QFileInfo(platform::DecodeFileName(argv[1])).absoluteFilePath());
     frmODXViewer.show();
     QApplication::exec();
   } catch (const std::exception &e) {
