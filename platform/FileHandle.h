@@ -6,7 +6,7 @@
 // against.  Paths arrive as UTF-16 and are encoded for the file system here.
 namespace platform {
 
-using FileHandle = int;  // a POSIX descriptor
+using FileHandle = int; // a POSIX descriptor
 inline constexpr FileHandle kInvalidFile = -1;
 
 // True when this process may not write the file (or the test itself fails),
@@ -18,7 +18,8 @@ FileHandle OpenFile(const char16_t *path, OpenMode mode);
 
 // Reads up to count bytes; at end of file succeeds with 0 bytes.
 bool ReadFile(FileHandle h, void *dest, uint32_t count, uint32_t &read);
-bool WriteFile(FileHandle h, const void *src, uint32_t count, uint32_t &written);
+bool WriteFile(FileHandle h, const void *src, uint32_t count,
+               uint32_t &written);
 // The size as the 32-bit value the callers work with; -1 (all bits set) when
 // the size cannot be read or does not fit below 2 GiB.
 int32_t FileSize32(FileHandle h);
