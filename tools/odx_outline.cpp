@@ -65,10 +65,8 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.term = argv[++i];
     } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
       o.file = argv[++i];
-    } else if (a[0] == '-' && a[1] == '-') {
-      return false;
-    } else if (o.file) {
-      return false;
+    } else if ((a[0] == '-' && a[1] == '-') || o.file) {
+      return false; // an unknown option, or a second file
     } else {
       o.file = a;
     }
