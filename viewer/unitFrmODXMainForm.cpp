@@ -147,7 +147,7 @@ QString DroppedFile(const QMimeData *mime) {
   for (const QUrl &url : mime->urls()) {
     if (!url.isLocalFile())
       continue;
-    const QString path = url.toLocalFile();
+    QString path = url.toLocalFile();
     if (!path.isEmpty() && !QFileInfo(path).isDir())
       return path;
   }
