@@ -150,11 +150,10 @@ void BuildOutline(const cvexString &path, OutlineStore &tree,
       if (!capturing) {
         if (++depth > kMaxDepth)
           depth = kMaxDepth;
-        const NodeHandle node = tree.AddChildJoined(
-            stack[depth - 1], label.Container(name, attributes));
-        stack[depth] = node;
-        tree.SetImageIndex(node, kContainerImage);
-        tree.SetSelectedIndex(node, kContainerImage);
+        // Both picture indexes are set as the node is made.
+        stack[depth] = tree.AddChildJoined(stack[depth - 1],
+                                           label.Container(name, attributes),
+                                           kContainerImage);
       }
       if (startsDescription)
         capturing = true;
@@ -182,10 +181,8 @@ void BuildOutline(const cvexString &path, OutlineStore &tree,
       break;
     case xtLeaf:
       if (!capturing) {
-        const NodeHandle node = tree.AddChildJoined(
-            stack[depth], label.Leaf(name, value, attributes));
-        tree.SetImageIndex(node, kLeafImage);
-        tree.SetSelectedIndex(node, kLeafImage);
+        tree.AddChildJoined(stack[depth], label.Leaf(name, value, attributes),
+                            kLeafImage);
       }
       break;
     default: // comments make no node

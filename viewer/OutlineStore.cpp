@@ -162,7 +162,7 @@ void OutlineStore::CheckParent(NodeHandle parent, std::size_t &keep) const {
 
 template <bool Wide, typename Fill>
 NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
-                                Fill fill) {
+                                Fill fill, int image) {
   std::size_t keep = 0;
   CheckParent(parent, keep);
   if (count_ == kNoNode)
@@ -179,7 +179,8 @@ NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
   }
   rightmost_.reserve(keep + 1);
 
-  Node record{parent, static_cast<uint32_t>(length), 0, 0, 0, 0};
+  const int8_t picture = ImageByte(image);
+  Node record{parent, static_cast<uint32_t>(length), 0, 0, picture, picture};
   if constexpr (Wide) {
     fill(wide_.Reserve(length, record.chunk, record.offset));
     record.chunk |= kWideBit;
@@ -277,9 +278,8 @@ void NarrowUnits(unsigned char *dst, const char16_t *src, std::size_t n) {
 
 } // namespace
 
-NodeHandle
-OutlineStore::AddChildJoined(NodeHandle parent,
-                             std::span<const std::u16string_view> parts) {
+NodeHandle OutlineStore::AddChildJoined(
+    NodeHandle parent, std::span<const std::u16string_view> parts, int image) {
   std::size_t length = 0;
   char16_t bits = 0;
   for (const std::u16string_view part : parts) {
@@ -287,16 +287,22 @@ OutlineStore::AddChildJoined(NodeHandle parent,
     bits |= OrOfUnits(part.data(), part.size());
   }
   if (bits & 0xFF00)
-    return Append<true>(parent, length, [parts](char16_t *dst) {
-      for (const std::u16string_view part : parts)
-        dst = std::copy(part.begin(), part.end(), dst);
-    });
-  return Append<false>(parent, length, [parts](unsigned char *dst) {
-    for (const std::u16string_view part : parts) {
-      NarrowUnits(dst, part.data(), part.size());
-      dst += part.size();
-    }
-  });
+    return Append<true>(
+        parent, length,
+        [parts](char16_t *dst) {
+          for (const std::u16string_view part : parts)
+            dst = std::copy(part.begin(), part.end(), dst);
+        },
+        image);
+  return Append<false>(
+      parent, length,
+      [parts](unsigned char *dst) {
+        for (const std::u16string_view part : parts) {
+          NarrowUnits(dst, part.data(), part.size());
+          dst += part.size();
+        }
+      },
+      image);
 }
 
 NodeHandle OutlineStore::AddChild(NodeHandle parent, const char16_t *text) {

@@ -83,8 +83,10 @@ public:
   NodeHandle AddChild(NodeHandle parent, const LabelView &text);
   // The label is the parts joined, written straight into the arena; the
   // parts must hold no NUL (texts measured up to their terminator do not).
+  // `image` becomes both picture indexes at once.
   NodeHandle AddChildJoined(NodeHandle parent,
-                            std::span<const std::u16string_view> parts);
+                            std::span<const std::u16string_view> parts,
+                            int image = 0);
   // sibling kNoNode appends a top-level node; otherwise a last sibling of it
   // (std::invalid_argument for a sibling that does not exist).
   NodeHandle Add(NodeHandle sibling, std::u16string_view text);
@@ -149,7 +151,8 @@ private:
 
   void Changing(); // fires beginReset when a bracket sees its first change
   template <bool Wide, typename Fill>
-  NodeHandle Append(NodeHandle parent, std::size_t length, Fill fill);
+  NodeHandle Append(NodeHandle parent, std::size_t length, Fill fill,
+                    int image = 0);
   void CheckParent(NodeHandle parent, std::size_t &keep) const;
   NodeHandle SiblingParent(NodeHandle sibling) const;
   Node &At(NodeHandle node) {
