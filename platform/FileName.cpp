@@ -1,5 +1,7 @@
 #include "platform/FileName.h"
 
+#include "platform/Utf8.h"
+
 #include <cstdint>
 
 namespace platform {
@@ -34,24 +36,6 @@ int ValidSequence(const unsigned char *s, qsizetype i, qsizetype n,
       (len == 4 && (c < 0x10000 || c > 0x10FFFF)))
     return 0;
   return len;
-}
-
-void PutUtf8(QByteArray &out, char32_t c) {
-  if (c < 0x80) {
-    out.append(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.append(static_cast<char>(0xC0 | (c >> 6)));
-    out.append(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.append(static_cast<char>(0xE0 | (c >> 12)));
-    out.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.append(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.append(static_cast<char>(0xF0 | (c >> 18)));
-    out.append(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.append(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 } // namespace
@@ -89,14 +73,14 @@ QByteArray EncodeFileName(std::u16string_view name) {
     const char16_t u = name[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < name.size() &&
         name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-      PutUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) +
-                       (char32_t(name[++i]) - 0xDC00));
+      AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) +
+                          (char32_t(name[++i]) - 0xDC00));
     } else if (u >= 0xDC80 && u <= 0xDCFF) {
       out.append(static_cast<char>(u & 0xFF)); // an escaped raw byte
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       out.append('?'); // any other lone surrogate names nothing on disk
     } else {
-      PutUtf8(out, u);
+      AppendUtf8(out, u);
     }
   }
   return out;

@@ -1,5 +1,7 @@
 #include "tools/OutlineWriter.h"
 
+#include "platform/Utf8.h"
+
 namespace tools {
 namespace {
 
@@ -50,23 +52,7 @@ void OutlineWriter::HexUnit(char32_t c) {
     buf_.push_back(kHex[(c >> shift) & 0xF]);
 }
 
-void OutlineWriter::Unit(char32_t c) {
-  if (c < 0x80) {
-    buf_.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    buf_.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    buf_.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    buf_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    buf_.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    buf_.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    buf_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    buf_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
+void OutlineWriter::Unit(char32_t c) { platform::AppendUtf8(buf_, c); }
 
 void OutlineWriter::TextLabel(const viewer::LabelView &label) {
   ForEachChar(label, [this](char32_t c, bool lone) {
