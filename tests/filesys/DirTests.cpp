@@ -1,4 +1,5 @@
 #include "filesys/cvexDir.h"
+#include "tests/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,6 @@ void SetText(cvexString &s, const QString &text) {
 }
 
 QString Text(cvexString &s) { return s.AsWide(); }
-
-void WriteFile(const QString &path, const QByteArray &bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray ReadFile(const QString &path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class DirTest : public ::testing::Test {
 protected:

@@ -1,3 +1,4 @@
+#include "tests/ScratchFiles.h"
 #include "viewer/Handoffs.h"
 
 #include "tests/platform/RecordingShell.h"
@@ -37,17 +38,6 @@ private:
 
 void SetText(cvexString &s, const QString &text) {
   s.AssignWide(reinterpret_cast<const char16_t *>(text.utf16()));
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray ReadFile(const QString &path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 class HandoffTest : public ::testing::Test {
