@@ -3,10 +3,10 @@
 // node and hit counts, and the peak resident set size.
 // Usage: window-bench FILE [RARE_TERM] [COMMON_TERM]
 
-#include "viewer/OutlineStore.h"
-#include "viewer/Surroundings.h"
-#include "viewer/WindowServices.h"
-#include "viewer/unitFrmODXMainForm.h"
+#include "app/WindowServices.h"
+#include "app/unitFrmODXMainForm.h"
+#include "outline/OutlineStore.h"
+#include "outline/Surroundings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,10 +19,10 @@
 namespace {
 
 // Never blocks: a benchmark run must not wait for a click.
-class PrintedMessages : public viewer::MessageSink {
+class PrintedMessages : public desktop::MessageSink {
 public:
   void ShowMessage(const QString &text, const QString &caption,
-                   viewer::MessageIcon) override {
+                   desktop::MessageIcon) override {
     std::fprintf(stderr, "message: %s (%s)\n", qPrintable(text),
                  qPrintable(caption));
     ++shown;
@@ -47,7 +47,7 @@ int main(int argc, char **argv) {
   const QString common = argc > 3 ? QString::fromLocal8Bit(argv[3]) : "e";
 
   PrintedMessages messages;
-  viewer::WindowServices services;
+  app::WindowServices services;
   services.messages = &messages;
   TfrmODXViewer window(services);
   window.show();

@@ -45,7 +45,9 @@ endforeach()
 
 if(TARGET odx-viewer)
   # Menu entry, file type and icon only make sense with the window.
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/odx-viewer.desktop
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/odx-viewer.desktop.in
+                 ${PROJECT_BINARY_DIR}/packaging/odx-viewer.desktop @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/odx-viewer.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/odx-viewer.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -71,7 +73,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The summary above is the synopsis line; this is the extended text.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "ODX Viewer loads an ODX file (the XML format in which automotive
+    "${ODX_PRODUCT_NAME} loads an ODX file (the XML format in which automotive
 diagnostic data is exchanged) and shows it as an outline tree with a
 filter search. odx-outline prints the same outline on the command line.
 .

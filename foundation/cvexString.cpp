@@ -1,5 +1,7 @@
 #include "foundation/cvexString.h"
 
+#include "foundation/LowerCase.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -74,16 +76,6 @@ void AppendUnits(cvexString &s, const Char *src, int32_t n) {
 // character of the same value, as file contents do.
 inline char16_t Widen(char c) {
   return static_cast<char16_t>(static_cast<unsigned char>(c));
-}
-
-const std::array<char16_t, 256> &Latin1LowerTable() {
-  static const std::array<char16_t, 256> table = [] {
-    std::array<char16_t, 256> t{};
-    for (unsigned u = 0; u < 256; ++u)
-      t[u] = QChar(static_cast<char16_t>(u)).toLower().unicode();
-    return t;
-  }();
-  return table;
 }
 
 bool IsDigit(char16_t c, bool hexadecimal, uint32_t &value) {
@@ -289,18 +281,9 @@ bool cvexString::IsEmpty() const { return !buffer || buffer[0] == 0; }
 void cvexString::ToLower() {
   if (!buffer)
     return;
-  const std::array<char16_t, 256> &latin1 = Latin1LowerTable();
-  for (char16_t *p = buffer; *p; ++p) {
-    const char16_t c = *p;
-    if (c < 0x80) {
-      if (static_cast<char16_t>(c - u'A') < 26)
-        *p = c + 32;
-    } else if (c < 0x100) {
-      *p = latin1[c];
-    } else {
-      *p = QChar(c).toLower().unicode();
-    }
-  }
+  const LowerCaseTable &lower = LowerCase();
+  for (char16_t *p = buffer; *p; ++p)
+    *p = lower[*p];
 }
 
 const QString &cvexString::AsWide() {

@@ -1,11 +1,10 @@
 #pragma once
 
 // Shared pieces of the fuzz targets: an invariant check that aborts (so
-// libFuzzer keeps the input), silent surroundings for the builder, and a
-// scratch file in /dev/shm that the real file-opening path reads.
+// libFuzzer keeps the input) and a scratch file in /dev/shm that the real
+// file-opening path reads.
 
 #include "foundation/cvexString.h"
-#include "viewer/Surroundings.h"
 
 #include <QString>
 
@@ -27,36 +26,6 @@
   } while (0)
 
 namespace fuzz {
-
-// Progress must stay within 0..100; any message at all is a finding for a
-// file that exists and is readable.
-class CheckingProgress : public viewer::ProgressSink {
-public:
-  void SetPosition(int percent) override {
-    FUZZ_CHECK(percent >= 0 && percent <= 100);
-  }
-  void SetVisible(bool shown) override { visible = shown; }
-  bool visible = false;
-};
-
-class CountingBusy : public viewer::BusyIndicator {
-public:
-  void SetBusy(bool on) override {
-    busy = on;
-    ++switches;
-  }
-  bool busy = false;
-  int switches = 0;
-};
-
-class CountingMessages : public viewer::MessageSink {
-public:
-  void ShowMessage(const QString &, const QString &,
-                   viewer::MessageIcon) override {
-    ++shown;
-  }
-  int shown = 0;
-};
 
 // One scratch file per process, rewritten for every input, so the builder
 // goes through the real open, size query and read.

@@ -4,10 +4,31 @@
 // against a count of the tokens made by a second, independent reader.
 
 #include "fuzz/FuzzSupport.h"
-#include "viewer/OutlineBuilder.h"
+#include "outline/OutlineBuilder.h"
+#include "outline/Surroundings.h"
 #include "xml/cvexXML.h"
 
 namespace fuzz {
+
+// Silent surroundings for the builder; progress must stay within 0..100.
+class CheckingProgress : public outline::ProgressSink {
+public:
+  void SetPosition(int percent) override {
+    FUZZ_CHECK(percent >= 0 && percent <= 100);
+  }
+  void SetVisible(bool shown) override { visible = shown; }
+  bool visible = false;
+};
+
+class CountingBusy : public outline::BusyIndicator {
+public:
+  void SetBusy(bool on) override {
+    busy = on;
+    ++switches;
+  }
+  bool busy = false;
+  int switches = 0;
+};
 
 // One node per start tag or element outside a description, one text node
 // per DESC end tag once some DESC start tag has been seen.
@@ -54,7 +75,7 @@ inline uint32_t ExpectedNodeCount(const cvexString &path) {
   return nodes;
 }
 
-inline void CheckLabel(const viewer::LabelView &label) {
+inline void CheckLabel(const outline::LabelView &label) {
   FUZZ_CHECK((label.narrow != nullptr) != (label.wide != nullptr) ||
              label.length == 0);
   bool wider = false;
@@ -71,16 +92,16 @@ inline void CheckLabel(const viewer::LabelView &label) {
 // Builds `store` from the bytes and checks its shape; returns nothing, any
 // broken rule aborts.
 inline void BuildChecked(ScratchFile &file, const uint8_t *data, size_t size,
-                         viewer::OutlineStore &store) {
+                         outline::OutlineStore &store) {
   file.Fill(data, size);
   cvexString path;
   file.PathInto(path);
   CheckingProgress progress;
   CountingBusy busy;
-  CountingMessages messages;
-  viewer::BuildOutline(path, store, progress, busy, messages);
+  const outline::BuildStatus status =
+      outline::BuildOutline(path, store, progress, busy);
 
-  FUZZ_CHECK(messages.shown == 0);
+  FUZZ_CHECK(status == outline::BuildStatus::Built);
   FUZZ_CHECK(!busy.busy && busy.switches == 2);
   FUZZ_CHECK(!progress.visible);
   FUZZ_CHECK(!store.IsUpdating());
@@ -88,16 +109,16 @@ inline void BuildChecked(ScratchFile &file, const uint8_t *data, size_t size,
   FUZZ_CHECK(count == ExpectedNodeCount(path));
   uint32_t topLevel = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    const viewer::NodeHandle node = store.GetNodeFromIndex(i);
+    const outline::NodeHandle node = store.GetNodeFromIndex(i);
     FUZZ_CHECK(node == i);
-    const viewer::LabelView label = store.GetText(node);
+    const outline::LabelView label = store.GetText(node);
     CheckLabel(label);
     FUZZ_CHECK(label.length <= size);
     const int image = store.ImageIndex(node);
     FUZZ_CHECK(image == 0 || image == 2);
     FUZZ_CHECK(store.SelectedIndex(node) == image);
-    const viewer::NodeHandle parent = store.Parent(node);
-    if (parent == viewer::kNoNode) {
+    const outline::NodeHandle parent = store.Parent(node);
+    if (parent == outline::kNoNode) {
       FUZZ_CHECK(store.Depth(node) == 1);
       FUZZ_CHECK(store.Row(node) == topLevel++);
     } else {
@@ -109,7 +130,7 @@ inline void BuildChecked(ScratchFile &file, const uint8_t *data, size_t size,
     }
     FUZZ_CHECK(store.Depth(node) <= 256);
   }
-  FUZZ_CHECK(store.ChildCount(viewer::kNoNode) == topLevel);
+  FUZZ_CHECK(store.ChildCount(outline::kNoNode) == topLevel);
 }
 
 } // namespace fuzz

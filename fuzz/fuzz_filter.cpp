@@ -5,7 +5,7 @@
 
 #include "fuzz/Oracles.h"
 #include "fuzz/OutlineCheck.h"
-#include "viewer/FilterSearch.h"
+#include "outline/FilterSearch.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (mode & 1)
     term = fuzz::TakeUnits(data, size, termUnits);
 
-  viewer::OutlineStore items;
+  outline::OutlineStore items;
   fuzz::BuildChecked(file, data, size, items);
   const uint32_t count = items.GetCount();
   if (!(mode & 1) && count > 0) {
@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   cvexString text;
   text.AssignWide(term.c_str());
   const std::u16string_view wanted = fuzz::View(text);
-  viewer::OutlineStore results;
+  outline::OutlineStore results;
   fuzz::CountingBusy busy;
-  viewer::FilterSearch(text, items, results, busy);
+  outline::FilterSearch(text, items, results, busy);
   FUZZ_CHECK(!busy.busy && !results.IsUpdating() && !items.IsUpdating());
 
   const uint32_t hits = results.GetCount();
@@ -57,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::u16string label = items.GetText(i).toU16String();
     const bool contains = fuzz::ContainsFolded(label, wanted);
     const bool listed =
-        next < hits && results.Data(next).handle == viewer::NodeHandle(i);
+        next < hits && results.Data(next).handle == outline::NodeHandle(i);
     FUZZ_CHECK(contains == listed);
     if (!listed)
       continue;
-    FUZZ_CHECK(results.Parent(next) == viewer::kNoNode);
+    FUZZ_CHECK(results.Parent(next) == outline::kNoNode);
     FUZZ_CHECK(results.GetText(next).toU16String() == label);
-    FUZZ_CHECK(viewer::ResultTarget(results, next, items) == i);
+    FUZZ_CHECK(outline::ResultTarget(results, next, items) == i);
     ++next;
   }
   FUZZ_CHECK(next == hits);

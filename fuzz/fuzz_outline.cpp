@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static fuzz::ScratchFile file;
-  viewer::OutlineStore store;
+  outline::OutlineStore store;
   fuzz::BuildChecked(file, data, size, store);
   return 0;
 }

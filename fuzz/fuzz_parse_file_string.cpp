@@ -1,7 +1,7 @@
 // Path splitting of arbitrary UTF-16 text: every part is a piece of the
 // path in its place, and the pieces never overlap.
 
-#include "filesys/cvexParseFileString.h"
+#include "desktop/cvexParseFileString.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

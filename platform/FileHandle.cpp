@@ -1,6 +1,7 @@
 #include "platform/FileHandle.h"
 
 #include "platform/FileName.h"
+#include "platform/Interrupted.h"
 
 #include <QFile>
 #include <QString>
@@ -55,10 +56,8 @@ FileHandle OpenFile(const char16_t *path, OpenMode mode) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
     break;
   }
-  int fd;
-  do {
-    fd = ::open(name.constData(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd =
+      RetryOnInterrupt([&] { return ::open(name.constData(), flags, 0666); });
   if (fd < 0)
     return kInvalidFile;
   if (!IsAcceptable(fd)) {
@@ -74,12 +73,10 @@ bool ReadFile(FileHandle h, void *dest, uint32_t count, uint32_t &read) {
   auto *out = static_cast<unsigned char *>(dest);
   // A single read may return fewer bytes than asked even mid-file.
   while (read < count) {
-    const ssize_t n = ::read(h, out + read, count - read);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
+    const ssize_t n =
+        RetryOnInterrupt([&] { return ::read(h, out + read, count - read); });
+    if (n < 0)
       return false;
-    }
     if (n == 0)
       break; // end of file
     read += static_cast<uint32_t>(n);
@@ -92,12 +89,10 @@ bool WriteFile(FileHandle h, const void *src, uint32_t count,
   written = 0;
   const auto *in = static_cast<const unsigned char *>(src);
   while (written < count) {
-    const ssize_t n = ::write(h, in + written, count - written);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
+    const ssize_t n = RetryOnInterrupt(
+        [&] { return ::write(h, in + written, count - written); });
+    if (n < 0)
       return false;
-    }
     if (n == 0)
       return false; // no progress: give up rather than spin
     written += static_cast<uint32_t>(n);
@@ -114,6 +109,24 @@ int32_t FileSize32(FileHandle h) {
   if (st.st_size < 0 || st.st_size > std::numeric_limits<int32_t>::max())
     return -1;
   return static_cast<int32_t>(st.st_size);
+}
+
+FileProblem DiagnoseFile(const char16_t *path) {
+  const QByteArray name = EncodedPath(path);
+  struct stat st {};
+  if (name.isEmpty())
+    return FileProblem::NotFound;
+  if (::stat(name.constData(), &st) != 0)
+    return errno == EACCES ? FileProblem::NotReadable : FileProblem::NotFound;
+  if (S_ISDIR(st.st_mode))
+    return FileProblem::Folder;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    return FileProblem::NotAFile;
+  if (::access(name.constData(), R_OK) != 0)
+    return FileProblem::NotReadable;
+  if (st.st_size > std::numeric_limits<int32_t>::max())
+    return FileProblem::TooLarge;
+  return FileProblem::None;
 }
 
 void SeekToStart(FileHandle h) { ::lseek(h, 0, SEEK_SET); }

@@ -14,4 +14,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found (DISPLAY and WAYLAND_DISPLAY are unset); printing the outline of $file instead." >&2
   exec "$root/build/release/tools/odx-outline" "$file"
 fi
-exec "$root/build/release/viewer/odx-viewer" "$file"
+exec "$root/build/release/app/odx-viewer" "$file"

@@ -13,7 +13,7 @@ out="${2:-$root/build/screenshot.png}"
 build="${3:-$root/build/dev}"
 term="${ODX_SCREENSHOT_FILTER:-short-name}"
 
-if [ ! -x "$build/viewer/odx-viewer" ]; then
+if [ ! -x "$build/app/odx-viewer" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build "$build" --target odx-viewer -j2 >/dev/null
 fi
@@ -47,5 +47,5 @@ SHOOT
 chmod +x "$scratch/shoot.sh"
 
 XDG_CONFIG_HOME="$scratch" xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$scratch/shoot.sh" "$build/viewer/odx-viewer" "$file" "$out" "$term"
+  "$scratch/shoot.sh" "$build/app/odx-viewer" "$file" "$out" "$term"
 echo "$out"

@@ -11,7 +11,7 @@ bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // Calls f(codePoint, isLoneSurrogate) for each character of the label.
-template <typename F> void ForEachChar(const viewer::LabelView &label, F &&f) {
+template <typename F> void ForEachChar(const outline::LabelView &label, F &&f) {
   if (label.narrow) {
     for (uint32_t i = 0; i < label.length; ++i)
       f(char32_t{label.narrow[i]}, false);
@@ -54,7 +54,7 @@ void OutlineWriter::HexUnit(char32_t c) {
 
 void OutlineWriter::Unit(char32_t c) { platform::AppendUtf8(buf_, c); }
 
-void OutlineWriter::TextLabel(const viewer::LabelView &label) {
+void OutlineWriter::TextLabel(const outline::LabelView &label) {
   ForEachChar(label, [this](char32_t c, bool lone) {
     if (lone)
       return HexUnit(c);
@@ -71,7 +71,7 @@ void OutlineWriter::TextLabel(const viewer::LabelView &label) {
   });
 }
 
-void OutlineWriter::JsonLabel(const viewer::LabelView &label) {
+void OutlineWriter::JsonLabel(const outline::LabelView &label) {
   buf_.push_back('"');
   ForEachChar(label, [this](char32_t c, bool lone) {
     if (const char *named = lone ? nullptr : NamedEscape(c))
@@ -87,7 +87,7 @@ void OutlineWriter::JsonLabel(const viewer::LabelView &label) {
   buf_.push_back('"');
 }
 
-void OutlineWriter::TextLine(uint32_t depth, const viewer::LabelView &label) {
+void OutlineWriter::TextLine(uint32_t depth, const outline::LabelView &label) {
   buf_.append(depth > 1 ? 2 * std::size_t{depth - 1} : 0, ' ');
   TextLabel(label);
   buf_.push_back('\n');
@@ -95,7 +95,7 @@ void OutlineWriter::TextLine(uint32_t depth, const viewer::LabelView &label) {
 }
 
 void OutlineWriter::JsonNode(uint32_t depth, int image,
-                             const viewer::LabelView &label) {
+                             const outline::LabelView &label) {
   buf_ += "{\"depth\":";
   buf_ += std::to_string(depth);
   buf_ += ",\"image\":";
@@ -106,7 +106,7 @@ void OutlineWriter::JsonNode(uint32_t depth, int image,
   MaybeFlush();
 }
 
-void OutlineWriter::JsonHit(uint32_t index, const viewer::LabelView &label) {
+void OutlineWriter::JsonHit(uint32_t index, const outline::LabelView &label) {
   buf_ += "{\"index\":";
   buf_ += std::to_string(index);
   buf_ += ",\"label\":";

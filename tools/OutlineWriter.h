@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/OutlineStore.h"
+#include "outline/OutlineStore.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +21,9 @@ public:
 
   // Indented text: two spaces per level below the top, control characters
   // and backslashes escaped so one node is always one line.
-  void TextLine(uint32_t depth, const viewer::LabelView &label);
-  void JsonNode(uint32_t depth, int image, const viewer::LabelView &label);
-  void JsonHit(uint32_t index, const viewer::LabelView &label);
+  void TextLine(uint32_t depth, const outline::LabelView &label);
+  void JsonNode(uint32_t depth, int image, const outline::LabelView &label);
+  void JsonHit(uint32_t index, const outline::LabelView &label);
   void Raw(std::string_view text);
   bool Flush(); // false when the output could not be written
 
@@ -31,8 +31,8 @@ private:
   static constexpr std::size_t kFlushAt = 1 << 20;
   void Unit(char32_t c);    // UTF-8
   void HexUnit(char32_t c); // backslash, u, four hex digits
-  void TextLabel(const viewer::LabelView &label);
-  void JsonLabel(const viewer::LabelView &label);
+  void TextLabel(const outline::LabelView &label);
+  void JsonLabel(const outline::LabelView &label);
   void MaybeFlush() {
     if (buf_.size() >= kFlushAt)
       Flush();

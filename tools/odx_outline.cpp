@@ -2,12 +2,12 @@
 // standard output, built by the same code as the viewer's window.
 
 #include "foundation/cvexString.h"
+#include "outline/FilterSearch.h"
+#include "outline/OutlineBuilder.h"
+#include "outline/OutlineStore.h"
+#include "outline/Surroundings.h"
 #include "platform/FileName.h"
 #include "tools/OutlineWriter.h"
-#include "viewer/FilterSearch.h"
-#include "viewer/OutlineBuilder.h"
-#include "viewer/OutlineStore.h"
-#include "viewer/Surroundings.h"
 
 #include <QString>
 
@@ -22,25 +22,15 @@ namespace {
 const char kUsage[] =
     "usage: odx-outline [--json] [--filter TERM] [--count] FILE\n";
 
-class NoProgress : public viewer::ProgressSink {
+class NoProgress : public outline::ProgressSink {
 public:
   void SetPosition(int) override {}
   void SetVisible(bool) override {}
 };
 
-class NoBusy : public viewer::BusyIndicator {
+class NoBusy : public outline::BusyIndicator {
 public:
   void SetBusy(bool) override {}
-};
-
-class StderrMessages : public viewer::MessageSink {
-public:
-  void ShowMessage(const QString &text, const QString &,
-                   viewer::MessageIcon) override {
-    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-    shown = true;
-  }
-  bool shown = false;
 };
 
 struct Options {
@@ -79,29 +69,30 @@ void AssignQString(cvexString &s, const QString &q) {
 }
 
 int Run(const Options &o) {
-  viewer::OutlineStore items;
+  outline::OutlineStore items;
   NoProgress progress;
   NoBusy busy;
-  StderrMessages messages;
   cvexString path;
   AssignQString(path, platform::DecodeFileName(o.file));
-  viewer::BuildOutline(path, items, progress, busy, messages);
-  if (messages.shown)
+  if (outline::BuildOutline(path, items, progress, busy) !=
+      outline::BuildStatus::Built) {
+    std::fputs("Could not open file.\n", stderr);
     return 1;
+  }
 
   tools::OutlineWriter out(stdout);
   if (o.filter) {
-    viewer::OutlineStore results;
+    outline::OutlineStore results;
     cvexString term;
     AssignQString(term, QString::fromUtf8(o.term.c_str()));
-    viewer::FilterSearch(term, items, results, busy);
+    outline::FilterSearch(term, items, results, busy);
     const uint32_t hits = results.GetCount();
     if (o.count) {
       out.Raw(std::to_string(hits) + "\n");
     } else {
       for (uint32_t i = 0; i < hits; ++i) {
-        const viewer::NodeHandle hit = results.GetNodeFromIndex(i);
-        const viewer::NodeHandle target = results.Data(hit).handle;
+        const outline::NodeHandle hit = results.GetNodeFromIndex(i);
+        const outline::NodeHandle target = results.Data(hit).handle;
         if (o.json)
           out.JsonHit(target, results.GetText(hit));
         else
@@ -113,7 +104,7 @@ int Run(const Options &o) {
   } else {
     const uint32_t n = items.GetCount();
     for (uint32_t i = 0; i < n; ++i) {
-      const viewer::NodeHandle node = items.GetNodeFromIndex(i);
+      const outline::NodeHandle node = items.GetNodeFromIndex(i);
       if (o.json)
         out.JsonNode(items.Depth(node), items.ImageIndex(node),
                      items.GetText(node));

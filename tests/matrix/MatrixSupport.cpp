@@ -1,7 +1,7 @@
 #include "tests/matrix/MatrixSupport.h"
 
-#include "tests/viewer/RecordingSurroundings.h"
-#include "viewer/OutlineBuilder.h"
+#include "outline/OutlineBuilder.h"
+#include "tests/outline/RecordingSurroundings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,14 @@
 
 namespace matrix {
 
-Built BuildInProcess(const QString &path, viewer::OutlineStore *into) {
-  viewer::OutlineStore scratch;
-  viewer::OutlineStore &store = into ? *into : scratch;
-  viewer::RecordingSurroundings around;
+Built BuildInProcess(const QString &path, outline::OutlineStore *into) {
+  outline::OutlineStore scratch;
+  outline::OutlineStore &store = into ? *into : scratch;
+  outline::RecordingSurroundings around;
   cvexString p;
   p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
-  viewer::BuildOutline(p, store, around, around, around);
-
   Built built;
-  built.messages = std::move(around.messages);
+  built.status = outline::BuildOutline(p, store, around, around);
   built.surroundingsRestored = around.Restored() && !store.IsUpdating();
   built.nodes.reserve(store.GetCount());
   for (uint32_t i = 0; i < store.GetCount(); ++i)

@@ -3,8 +3,9 @@
 // Helpers shared by the bad-input tests: scratch files, an in-process build
 // with recording surroundings, and runs of odx-outline with a time limit.
 
-#include "viewer/OutlineStore.h"
-#include "viewer/Surroundings.h"
+#include "outline/OutlineBuilder.h"
+#include "outline/OutlineStore.h"
+#include "outline/Surroundings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,16 +28,16 @@ struct Node {
   friend bool operator==(const Node &, const Node &) = default;
 };
 
-// The outline an in-process build produced, with what it told the user.
+// The outline an in-process build produced, with what it reported.
 struct Built {
   std::vector<Node> nodes;
-  std::vector<QString> messages; // "text|caption"
+  outline::BuildStatus status = outline::BuildStatus::Built;
   bool surroundingsRestored = false;
 };
 
 // Builds into `store`, or into a scratch store when none is given.
 Built BuildInProcess(const QString &path,
-                     viewer::OutlineStore *store = nullptr);
+                     outline::OutlineStore *store = nullptr);
 
 struct ProcessResult {
   int exitCode = -1;

@@ -1,9 +1,9 @@
 // Search terms with quotes, line breaks, tabs, characters beyond Latin-1,
 // surrogates and NUL, in process and as a command-line argument.
 
+#include "outline/FilterSearch.h"
 #include "tests/matrix/MatrixSupport.h"
-#include "tests/viewer/RecordingSurroundings.h"
-#include "viewer/FilterSearch.h"
+#include "tests/outline/RecordingSurroundings.h"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +26,17 @@ const char kDocument[] =
     "<U>&#x00C9;t&#x00C9;</U><K>&#x212A;elvin</K><I>&#x0130;stanbul</I>"
     "<G>&#xD83D;&#xDE00; grin</G><N>caf\xC3\xA9</N></R>";
 
-Hits SearchInProcess(viewer::OutlineStore &items, const std::u16string &term) {
+Hits SearchInProcess(outline::OutlineStore &items, const std::u16string &term) {
   cvexString text; // holds the term past any NUL in it
   text.SetCapacity(int32_t(term.size()) + 1, false);
   std::copy(term.begin(), term.end(), text.buffer);
   text.Terminate(int32_t(term.size()));
-  viewer::OutlineStore results;
-  viewer::RecordingSurroundings around;
-  viewer::FilterSearch(text, items, results, around);
+  outline::OutlineStore results;
+  outline::RecordingSurroundings around;
+  outline::FilterSearch(text, items, results, around);
   Hits hits;
   for (uint32_t i = 0; i < results.GetCount(); ++i)
-    hits.push_back(viewer::ResultTarget(results, i, items));
+    hits.push_back(outline::ResultTarget(results, i, items));
   return hits;
 }
 
@@ -58,7 +58,7 @@ TEST(SearchText, AwkwardTermsFindExactlyTheirNodes) {
   QTemporaryDir dir;
   const QString path = dir.filePath("search.odx");
   WriteAll(path, WithDeclaration(kDocument));
-  viewer::OutlineStore items;
+  outline::OutlineStore items;
   BuildInProcess(path, &items);
   ASSERT_EQ(items.GetCount(), 11u);
 

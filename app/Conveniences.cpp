@@ -1,0 +1,276 @@
+#include "app/unitFrmODXMainForm.h"
+#include "ui_unitFrmODXMainForm.h"
+
+#include "WindowParts.h"
+#include "app/ViewerApplication.h"
+#include "outline/FilterSearch.h"
+#include "outline/OutlineModel.h"
+#include "outline/OutlinePaths.h"
+#include "outline/SubtreeExpander.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QUrl>
+
+// Conveniences around the form: actions with standard shortcuts, context
+// menus, stepping through hits, copying, expanding whole subtrees, the
+// status line and dropped files.
+
+namespace {
+
+using app::SelectedNode;
+using outline::kNoNode;
+using outline::NodeHandle;
+
+// The first local file among dropped URLs; empty when there is none.
+QString DroppedFile(const QMimeData *mime) {
+  if (!mime || !mime->hasUrls())
+    return QString();
+  for (const QUrl &url : mime->urls()) {
+    if (!url.isLocalFile())
+      continue;
+    QString path = url.toLocalFile();
+    if (!path.isEmpty() && !QFileInfo(path).isDir())
+      return path;
+  }
+  return QString();
+}
+
+// A deep outline makes a long path; the label shows its tail.
+constexpr qsizetype kShownPathUnits = 2000;
+
+} // namespace
+
+namespace app {
+
+TreeViewExpansion::TreeViewExpansion(QTreeView &tree,
+                                     outline::OutlineModel &model)
+    : tree_(tree), model_(model) {}
+
+bool TreeViewExpansion::IsExpanded(NodeHandle node) const {
+  return tree_.isExpanded(model_.IndexFromNode(node));
+}
+
+void TreeViewExpansion::SetExpanded(NodeHandle node, bool expanded) {
+  const QModelIndex index = model_.IndexFromNode(node);
+  if (expanded)
+    tree_.expand(index);
+  else
+    tree_.collapse(index);
+}
+
+// While a relayout of the whole view is due, QTreeView only records an
+// expanded or collapsed state instead of laying out the rows below at once
+// (which costs a pass over every shown row per call).  Expanding the
+// invalid index makes the relayout due and expands nothing.
+void TreeViewExpansion::BeginSlice() {
+  tree_.expandRecursively(QModelIndex(), 0);
+}
+
+} // namespace app
+
+void TfrmODXViewer::createActions() {
+  expansionView_ =
+      std::make_unique<app::TreeViewExpansion>(*ui->treeItems, *itemsModel_);
+  expander_ = std::make_unique<outline::SubtreeExpander>(
+      *expansionView_, *itemsModel_, items_, expanderCursor_);
+  auto make = [this](QWidget *owner, const char *name, const QString &text,
+                     const char *iconName, auto handler) {
+    auto *action = new QAction(text, owner);
+    action->setObjectName(QLatin1String(name));
+    if (iconName)
+      action->setIcon(QIcon::fromTheme(QLatin1String(iconName)));
+    connect(action, &QAction::triggered, this,
+            [handler] { app::ViewerApplication::Guard(handler); });
+    owner->addAction(action);
+    return action;
+  };
+  QTreeView *items = ui->treeItems;
+  QTreeView *results = ui->treeResults;
+
+  // Window-wide.
+  make(this, "actOpen", tr("&Open..."), "document-open", [this] {
+    cmdBrowseClick();
+  })->setShortcuts(QKeySequence::Open);
+  make(this, "actFind", tr("&Find"), "edit-find", [this] {
+    FocusFilter();
+  })->setShortcuts(QKeySequence::Find);
+  make(this, "actFindNext", tr("Find &Next"), "go-down", [this] {
+    StepHit(+1);
+  })->setShortcuts(QKeySequence::FindNext);
+  make(this, "actFindPrevious", tr("Find &Previous"), "go-up", [this] {
+    StepHit(-1);
+  })->setShortcuts(QKeySequence::FindPrevious);
+
+  // The trees: their context menus list their actions; the shortcuts count
+  // only while the tree has the focus.
+  QAction *copy = make(items, "actCopyItem", tr("&Copy"), "edit-copy", [this] {
+    const NodeHandle node = SelectedItem();
+    if (node != kNoNode)
+      CopyText(items_.GetText(node).toQString());
+  });
+  copy->setShortcuts(QKeySequence::Copy);
+  make(items, "actCopyItemPath", tr("Copy &Path"), nullptr, [this] {
+    const NodeHandle node = SelectedItem();
+    if (node != kNoNode)
+      CopyText(outline::ElementPath(items_, node));
+  });
+  make(items, "actExpandBelow", tr("&Expand All Below"), "list-add", [this] {
+    expander_->ExpandBelow(SelectedItem());
+  })->setShortcut(QKeySequence(Qt::Key_Asterisk));
+  make(items, "actCollapseBelow", tr("C&ollapse All Below"), "list-remove",
+       [this] { expander_->CollapseBelow(SelectedItem()); });
+
+  QAction *copyHit =
+      make(results, "actCopyHit", tr("&Copy"), "edit-copy", [this] {
+        const NodeHandle hit = SelectedNode(*ui->treeResults, *resultsModel_);
+        if (hit != kNoNode)
+          CopyText(results_.GetText(hit).toQString());
+      });
+  copyHit->setShortcuts(QKeySequence::Copy);
+  make(results, "actCopyHitPath", tr("Copy &Path"), nullptr, [this] {
+    const NodeHandle target = SelectedHitTarget();
+    if (target != kNoNode)
+      CopyText(outline::ElementPath(items_, target));
+  });
+
+  for (QTreeView *tree : {items, results}) {
+    tree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (QAction *action : tree->actions())
+      action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  }
+
+  expander_->SetFinishedHandler(
+      [this](const outline::SubtreeExpander::Outcome &outcome) {
+        ShowExpanderOutcome(outcome);
+      });
+}
+
+void TfrmODXViewer::CreateStatusLine() {
+  statusLine_ = new QStatusBar(this);
+  statusLine_->setObjectName(QStringLiteral("statusLine"));
+  // The window frame resizes; a grip would only repeat it.
+  statusLine_->setSizeGripEnabled(false);
+  statusLine_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  lblNodePath_ = new QLabel(statusLine_);
+  lblNodePath_->setObjectName(QStringLiteral("lblNodePath"));
+  // A long path must not widen the window: the label takes what is left.
+  lblNodePath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblNodePath_->setTextFormat(Qt::PlainText);
+  lblNodeCount_ = new QLabel(statusLine_);
+  lblNodeCount_->setObjectName(QStringLiteral("lblNodeCount"));
+  lblBuildTime_ = new QLabel(statusLine_);
+  lblBuildTime_->setObjectName(QStringLiteral("lblBuildTime"));
+  statusLine_->addWidget(lblNodePath_, 1);
+  statusLine_->addPermanentWidget(lblNodeCount_);
+  statusLine_->addPermanentWidget(lblBuildTime_);
+  ui->formLayout->addWidget(statusLine_);
+  // The form's own controls keep their designed client area; the status
+  // line adds below it.  Its height is settled again at the first show,
+  // once it is styled for the screen.
+  statusHeight_ = statusLine_->sizeHint().height();
+  resize(width(), height() + statusHeight_);
+  UpdateStatusLine();
+}
+
+void TfrmODXViewer::UpdateStatusLine() {
+  const QString path = outline::ElementPath(items_, SelectedItem());
+  lblNodePath_->setText(path.size() > kShownPathUnits
+                            ? QStringLiteral("\u2026") +
+                                  path.right(kShownPathUnits)
+                            : path);
+  lblNodeCount_->setText(tr("%1 nodes").arg(items_.GetCount()));
+  lblBuildTime_->setText(
+      lastBuildMs_ < 0 ? QString() : tr("built in %1 ms").arg(lastBuildMs_));
+}
+
+void TfrmODXViewer::ShowExpanderOutcome(
+    const outline::SubtreeExpander::Outcome &outcome) {
+  const bool expand = outcome.kind == outline::SubtreeExpander::Kind::Expand;
+  QString text = (expand ? tr("Expanded %1 nodes") : tr("Collapsed %1 nodes"))
+                     .arg(outcome.nodes);
+  if (outcome.cancelled)
+    text += tr(" (stopped)");
+  else if (outcome.capped)
+    text += tr(" (stopped at %1 shown rows)").arg(expander_->MaxShownRows());
+  statusLine_->showMessage(text, 5000);
+}
+
+NodeHandle TfrmODXViewer::SelectedItem() const {
+  return SelectedNode(*ui->treeItems, *itemsModel_);
+}
+
+NodeHandle TfrmODXViewer::SelectedHitTarget() const {
+  return outline::ResultTarget(
+      results_, SelectedNode(*ui->treeResults, *resultsModel_), items_);
+}
+
+void TfrmODXViewer::CopyText(const QString &text) {
+  QGuiApplication::clipboard()->setText(text);
+}
+
+void TfrmODXViewer::FocusFilter() {
+  ui->txtFilter->setFocus(Qt::ShortcutFocusReason);
+  ui->txtFilter->selectAll();
+}
+
+void TfrmODXViewer::StepHit(int step) {
+  const int count = resultsModel_->rowCount();
+  if (count == 0)
+    return;
+  const QModelIndex current = ui->treeResults->currentIndex();
+  int row = 0;
+  if (!current.isValid())
+    row = step > 0 ? 0 : count - 1;
+  else
+    row = ((current.row() + step) % count + count) % count;
+  const QModelIndex hit = resultsModel_->index(row, 0);
+  ui->treeResults->setCurrentIndex(hit);
+  ui->treeResults->scrollTo(hit);
+  treeResultsClick();
+}
+
+bool TfrmODXViewer::TakeFileDrag(QEvent &event) {
+  switch (event.type()) {
+  case QEvent::DragEnter:
+  case QEvent::DragMove: {
+    auto &drag = static_cast<QDragMoveEvent &>(event);
+    if (DroppedFile(drag.mimeData()).isEmpty())
+      return false;
+    drag.acceptProposedAction();
+    return true;
+  }
+  case QEvent::Drop: {
+    auto &drop = static_cast<QDropEvent &>(event);
+    const QString path = DroppedFile(drop.mimeData());
+    if (path.isEmpty())
+      return false;
+    drop.acceptProposedAction();
+    app::ViewerApplication::Guard([this, &path] { OpenPickedFile(path); });
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
+void TfrmODXViewer::dragEnterEvent(QDragEnterEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
+}
+
+void TfrmODXViewer::dragMoveEvent(QDragMoveEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
+}
+
+void TfrmODXViewer::dropEvent(QDropEvent *event) {
+  if (!TakeFileDrag(*event))
+    event->ignore();
+}

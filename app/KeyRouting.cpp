@@ -1,0 +1,65 @@
+#include "app/unitFrmODXMainForm.h"
+#include "ui_unitFrmODXMainForm.h"
+
+#include "app/ViewerApplication.h"
+#include "outline/SubtreeExpander.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+// Which keys reach which handler: Enter in the two search boxes, the
+// outline's "*", and files dragged onto the edit boxes.
+
+bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
+  // Qt delivers key down and the typed character as one event: the key
+  // handler runs first, then the character handler decides whether the box
+  // sees the event at all.  Enter types "\r", or nothing on some platforms.
+  int key = event.key();
+  const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+  QChar typed = enter ? QChar(u'\r')
+                      : (event.text().isEmpty() ? QChar() : event.text()[0]);
+  if (box == ui->txtFilter) {
+    txtFilterKeyDown(key, event.modifiers());
+    txtFilterKeyPress(typed);
+  } else {
+    txtSearchSpecKeyDown(key, event.modifiers());
+    txtSearchSpecKeyPress(typed);
+  }
+  return enter && typed.isNull();
+}
+
+bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+  case QEvent::DragEnter:
+  case QEvent::DragMove:
+  case QEvent::Drop:
+    // A file dropped on an edit box opens like one dropped anywhere else,
+    // instead of typing its URL into the box.
+    if (TakeFileDrag(*event))
+      return true;
+    break;
+  case QEvent::KeyPress:
+    // Qt's own "expand everything below" blocks on a big outline.
+    if (watched == ui->treeItems &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Asterisk) {
+      app::ViewerApplication::Guard(
+          [this] { expander_->ExpandBelow(SelectedItem()); });
+      return true;
+    }
+    break;
+  default:
+    break;
+  }
+  if (watched == ui->txtFilter || watched == ui->txtSearchSpec) {
+    if (event->type() == QEvent::KeyPress) {
+      auto &key = *static_cast<QKeyEvent *>(event);
+      // An Enter whose handler failed is still not typed into the box.
+      bool eaten = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+      app::ViewerApplication::Guard([&] { eaten = RouteKey(watched, key); });
+      return eaten;
+    }
+    if (watched == ui->txtSearchSpec && event->type() == QEvent::FocusIn)
+      Run(&TfrmODXViewer::txtSearchSpecEnter);
+  }
+  return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,139 @@
+#include "app/unitFrmODXMainForm.h"
+#include "ui_unitFrmODXMainForm.h"
+
+#include "outline/OutlineModel.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QSvgRenderer>
+
+// How the window looks: pictures, fonts, panel colours and how a row of
+// either tree is drawn.
+
+// The pictures live in this static library: its resource object is linked
+// only when someone names it.
+static void InitViewerResources() { Q_INIT_RESOURCE(viewer); }
+
+namespace {
+
+QPixmap RenderSvg(const QString &resource, QSize size, qreal scale) {
+  QPixmap pixmap(size * scale);
+  pixmap.setDevicePixelRatio(scale);
+  pixmap.fill(Qt::transparent);
+  QSvgRenderer renderer(resource);
+  QPainter painter(&pixmap);
+  renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+  return pixmap;
+}
+
+// Sharp at 1x and 2x, whatever icon engines the system has.
+QIcon IconFromSvg(const QString &resource, QSize size = QSize(16, 16)) {
+  QIcon icon;
+  icon.addPixmap(RenderSvg(resource, size, 1.0));
+  icon.addPixmap(RenderSvg(resource, size, 2.0));
+  return icon;
+}
+
+// Tahoma where installed, else the platform's sans font.
+QFont FormFont(int pixelSize, bool bold) {
+  QFont font;
+  QStringList families;
+  if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+    families << QStringLiteral("Tahoma");
+  families << QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  font.setFamilies(families);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
+
+void MakeWhite(QWidget &panel) {
+  QPalette palette = panel.palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  panel.setPalette(palette);
+  panel.setAutoFillBackground(true);
+}
+
+// Labels may hold line breaks and tabs (attribute text, descriptions); a
+// row shows them as spaces so that every row keeps one line's height.
+class SingleLineDelegate final : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem *option,
+                       const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    // Qt has already turned '\n' into a line separator by now.
+    for (QChar &c : option->text)
+      if (c.unicode() < 0x20 || c == QChar::LineSeparator)
+        c = QLatin1Char(' ');
+  }
+};
+
+// Designed for Tahoma; with a wider fallback font a label grows to the
+// right rather than cutting its text.
+void FitLabelWidth(QLabel &label) {
+  const int needed = label.sizeHint().width();
+  if (needed > label.width())
+    label.resize(needed, label.height());
+}
+
+} // namespace
+
+void TfrmODXViewer::SetUpTree(QTreeView &tree, outline::OutlineModel &model) {
+  // Both trees draw their node pictures from the window's one image list.
+  model.SetIconProvider([this](int image) -> QVariant {
+    if (image < 0 || image >= images_.size())
+      return {};
+    return images_[image];
+  });
+  tree.setModel(&model);
+  tree.setItemDelegate(new SingleLineDelegate(&tree));
+  tree.setIconSize(QSize(16, 16));
+  tree.setUniformRowHeights(true);
+  tree.setIndentation(19);
+  tree.setHeaderHidden(true);
+  tree.setSelectionMode(QAbstractItemView::SingleSelection);
+  // The selection stays as visible as with the focus.
+  QPalette palette = tree.palette();
+  for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role,
+                     palette.color(QPalette::Active, role));
+  tree.setPalette(palette);
+}
+
+void TfrmODXViewer::SetUpLook() {
+  InitViewerResources();
+  // ImageList1: outline pictures by image index.
+  images_ = {IconFromSvg(QStringLiteral(":/images/outline0.svg")),
+             IconFromSvg(QStringLiteral(":/images/outline1.svg")),
+             IconFromSvg(QStringLiteral(":/images/outline2.svg"))};
+  SetUpTree(*ui->treeItems, *itemsModel_);
+  SetUpTree(*ui->treeResults, *resultsModel_);
+
+  setFont(FormFont(13, false));
+  ui->TntLabel3->setFont(FormFont(16, true));
+  for (QLabel *label :
+       {ui->TntLabel1, ui->TntLabel2, ui->TntLabel3, ui->TntLabel4})
+    FitLabelWidth(*label);
+  MakeWhite(*ui->TntPanel2);
+  MakeWhite(*ui->TntPanel1);
+  ui->TntImage1->setPixmap(RenderSvg(QStringLiteral(":/images/logo.svg"),
+                                     QSize(32, 33), devicePixelRatioF()));
+  ui->cmdBrowse->setIcon(IconFromSvg(QStringLiteral(":/images/browse.svg")));
+  ui->cmdSearch->setIcon(IconFromSvg(QStringLiteral(":/images/search.svg")));
+  ui->cmdSearchSpec->setIcon(IconFromSvg(QStringLiteral(":/images/pdf.svg")));
+  ui->cmdViewInXML->setIcon(
+      IconFromSvg(QStringLiteral(":/images/webpage.svg")));
+  ui->progComplete->setVisible(false);
+  ui->progComplete->raise();
+  ui->TntButton1->setVisible(false);
+
+  // treeItems keeps its width when the window grows; the splitter moves it.
+  ui->TntSplitter1->setStretchFactor(0, 0);
+  ui->TntSplitter1->setStretchFactor(1, 1);
+  ui->TntSplitter1->setSizes({577, 350});
+  ui->TntSplitter1->handle(1)->setCursor(Qt::SplitHCursor);
+}

@@ -1,0 +1,48 @@
+#include "app/WindowServices.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace app {
+
+QString QtNameFilter(const QString &filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  if (parts.size() < 2)
+    return filter;
+  QStringList entries;
+  // Pairs of description and patterns; a description without patterns at
+  // the end is dropped.
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns =
+        parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString &p : patterns)
+      p = p.trimmed();
+    entries << parts[i] + QLatin1String(" (") +
+                   patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return entries.join(QLatin1String(";;"));
+}
+
+bool DialogFileChooser::ChooseFileToOpen(QWidget *owner, const QString &filter,
+                                         QString &fileName) {
+  // The patterns stay out of the shown entry: the description names them.
+  const QString chosen = QFileDialog::getOpenFileName(
+      owner, QString(), QString(), QtNameFilter(filter), nullptr,
+      QFileDialog::HideNameFilterDetails);
+  if (chosen.isEmpty())
+    return false;
+  fileName = chosen;
+  return true;
+}
+
+void BoxMessageSink::ShowMessage(const QString &text, const QString &caption,
+                                 desktop::MessageIcon icon) {
+  QMessageBox box(icon == desktop::MessageIcon::Information
+                      ? QMessageBox::Information
+                      : QMessageBox::NoIcon,
+                  caption, text, QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+} // namespace app

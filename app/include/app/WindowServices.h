@@ -1,0 +1,56 @@
+#pragma once
+
+#include "desktop/Messages.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace desktop {
+class Shell;
+class SettingsStore;
+} // namespace desktop
+
+namespace app {
+
+// The open-file dialog, so tests can pick or cancel without a modal dialog.
+class FileChooser {
+public:
+  virtual ~FileChooser() = default;
+  // `filter` is in the form "Description|pattern;pattern|Description|...",
+  // the first entry chosen at the start.  True and the full path in
+  // `fileName` when the user confirmed a file.
+  virtual bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                                QString &fileName) = 0;
+};
+
+// Every outside effect the main window has.  A null entry gets the real
+// implementation; tests pass recording fakes.
+struct WindowServices {
+  desktop::MessageSink *messages = nullptr;
+  FileChooser *files = nullptr;
+  desktop::Shell *shell = nullptr;
+  desktop::SettingsStore *settings = nullptr;
+};
+
+// "Desc|a;b|Other|c" becomes Qt's "Desc (a b);;Other (c)".
+QString QtNameFilter(const QString &filter);
+
+class DialogFileChooser final : public FileChooser {
+public:
+  bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                        QString &fileName) override;
+};
+
+// Modal QMessageBox with one OK button, owned by `owner`.
+class BoxMessageSink final : public desktop::MessageSink {
+public:
+  explicit BoxMessageSink(QWidget *owner) : owner_(owner) {}
+  void ShowMessage(const QString &text, const QString &caption,
+                   desktop::MessageIcon icon) override;
+
+private:
+  QWidget *owner_;
+};
+
+} // namespace app

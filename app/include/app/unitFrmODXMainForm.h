@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/BusyCursor.h"
+#include "app/WindowServices.h"
+#include "foundation/cvexString.h"
+#include "outline/OutlineStore.h"
+#include "outline/SubtreeExpander.h"
+
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMimeData;
+class QStatusBar;
+class QTimer;
+class QKeyEvent;
+class QModelIndex;
+class QTreeView;
+namespace Ui {
+class TfrmODXViewer;
+}
+namespace outline {
+class OutlineModel;
+} // namespace outline
+namespace app {
+class TreeViewExpansion;
+} // namespace app
+
+// The viewer's one main window.  Controls come from the form description
+// and keep their names there; the handlers below carry the names of the
+// events they answer and only wire the window-free code together.
+class TfrmODXViewer : public QWidget {
+  Q_OBJECT
+public:
+  explicit TfrmODXViewer(app::WindowServices services = {},
+                         QWidget *parent = nullptr);
+  ~TfrmODXViewer() override;
+
+  // A file named on the command line is taken as if picked with
+  // "Browse...": shown, stored and built once the window is up.
+  void SetStartupFile(const QString &path);
+
+  // The last-file memory.
+  bool ReadRegistryString(QStringView valueName, cvexString &text);
+  bool WriteRegistryString(QStringView valueName, cvexString &text);
+
+  outline::OutlineStore &ItemsStore() { return items_; }
+  outline::OutlineStore &ResultsStore() { return results_; }
+  outline::OutlineModel &ItemsModel() { return *itemsModel_; }
+  outline::OutlineModel &ResultsModel() { return *resultsModel_; }
+  QTimer *Timer1 = nullptr;
+  const QList<QIcon> &ImageList1() const { return images_; }
+  outline::SubtreeExpander &Expander() { return *expander_; }
+
+  // Event handlers.
+  void TntButton1Click();
+  void cmdBrowseClick();
+  void txtODXFilePathChange();
+  void FormShow();
+  void Timer1Timer();
+  void cmdSearchClick();
+  void treeItemsClick();
+  void cmdSearchSpecClick();
+  void cmdViewInXMLClick();
+  void treeResultsClick();
+  void txtFilterKeyDown(int &key, Qt::KeyboardModifiers shift);
+  void txtFilterKeyPress(QChar &key);
+  void txtSearchSpecKeyDown(int &key, Qt::KeyboardModifiers shift);
+  void txtSearchSpecKeyPress(QChar &key);
+  void txtSearchSpecEnter();
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dragMoveEvent(QDragMoveEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+
+private:
+  // Runs a handler with its exceptions shown, as the framework's dispatch
+  // does for every event.
+  void Run(void (TfrmODXViewer::*handler)());
+  void SetUpLook();
+  void SetUpTree(QTreeView &tree, outline::OutlineModel &model);
+  void OpenPickedFile(const QString &path);
+  // Routes Enter of an edit box to its handlers; true when the key is eaten.
+  bool RouteKey(QObject *box, QKeyEvent &event);
+
+  // Conveniences around the form (Conveniences.cpp): shortcuts, context
+  // menus, status line, dropped files.
+  void createActions();
+  void CreateStatusLine();
+  void UpdateStatusLine();
+  void ShowExpanderOutcome(const outline::SubtreeExpander::Outcome &outcome);
+  void FocusFilter();
+  void StepHit(int step);
+  void CopyText(const QString &text);
+  outline::NodeHandle SelectedItem() const;
+  outline::NodeHandle SelectedHitTarget() const;
+  // True when the drag or drop is a local file and was taken here.
+  bool TakeFileDrag(QEvent &event);
+
+  QStatusBar *statusLine_ = nullptr;
+  QLabel *lblNodePath_ = nullptr;
+  QLabel *lblNodeCount_ = nullptr;
+  QLabel *lblBuildTime_ = nullptr;
+  int statusHeight_ = 0; // what the window added for the status line
+  qint64 lastBuildMs_ = -1;
+
+  std::unique_ptr<Ui::TfrmODXViewer> ui;
+
+  // Real implementations for services the caller left out.
+  std::unique_ptr<desktop::MessageSink> ownMessages_;
+  std::unique_ptr<app::FileChooser> ownFiles_;
+  std::unique_ptr<desktop::Shell> ownShell_;
+  std::unique_ptr<desktop::SettingsStore> ownSettings_;
+  app::WindowServices services_;
+
+  QList<QIcon> images_; // shared by both trees, index = image index
+  outline::OutlineStore items_;
+  outline::OutlineStore results_;
+  std::unique_ptr<outline::OutlineModel> itemsModel_;
+  std::unique_ptr<outline::OutlineModel> resultsModel_;
+  app::BusyCursor expanderCursor_;
+  std::unique_ptr<app::TreeViewExpansion> expansionView_;
+  std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
+
+  QString startupFile_;
+  bool shownOnce_ = false;
+};

@@ -1,0 +1,314 @@
+#include "app/unitFrmODXMainForm.h"
+#include "ui_unitFrmODXMainForm.h"
+
+#include "WindowParts.h"
+#include "app/BusyCursor.h"
+#include "app/ProductInfo.h"
+#include "app/ViewerApplication.h"
+#include "desktop/Handoffs.h"
+#include "desktop/SettingsStore.h"
+#include "desktop/Shell.h"
+#include "desktop/cvexDir.h"
+#include "outline/FilterSearch.h"
+#include "outline/OutlineBuilder.h"
+#include "outline/OutlineModel.h"
+#include "outline/SubtreeExpander.h"
+
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <span>
+
+// The window's own work: building it from the form description, wiring
+// its events, and the handlers that answer them.  Its look, key routing and
+// conveniences live in the files beside this one.
+
+namespace {
+
+using app::SelectedNode;
+using app::ToCvex;
+using outline::kNoNode;
+using outline::NodeHandle;
+
+constexpr auto kLastFileValue = u"ODXViewerLastFile";
+// Entries as "Description|patterns": the first is the one the dialog opens
+// with; the others reach the rest of the ODX family and everything.
+constexpr auto kOpenFilter =
+    "ODX Files(*.odx,*.xml)|*.odx;*.xml"
+    "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
+    "*.odx-m;*.odx-fd"
+    "|All files (*)|*";
+// The read buffer of the last-file memory, terminator included.
+constexpr int32_t kReadCapacity = 1024;
+
+class ProgressBarSink final : public outline::ProgressSink {
+public:
+  explicit ProgressBarSink(QProgressBar &bar) : bar_(bar) {}
+  ~ProgressBarSink() override { bar_.setVisible(false); }
+  void SetPosition(int percent) override { bar_.setValue(percent); }
+  void SetVisible(bool visible) override {
+    bar_.setVisible(visible);
+    if (visible)
+      bar_.raise();
+  }
+
+private:
+  QProgressBar &bar_;
+};
+
+} // namespace
+
+TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TfrmODXViewer>()),
+      services_(services) {
+  ui->setupUi(this);
+  setWindowTitle(QString::fromUtf8(app::kWindowTitle));
+
+  if (!services_.messages) {
+    ownMessages_ = std::make_unique<app::BoxMessageSink>(this);
+    services_.messages = ownMessages_.get();
+  }
+  if (!services_.files) {
+    ownFiles_ = std::make_unique<app::DialogFileChooser>();
+    services_.files = ownFiles_.get();
+  }
+  if (!services_.shell) {
+    ownShell_ = std::make_unique<desktop::DesktopShell>();
+    services_.shell = ownShell_.get();
+  }
+  if (!services_.settings) {
+    ownSettings_ = std::make_unique<desktop::UserSettingsStore>();
+    services_.settings = ownSettings_.get();
+  }
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(100);
+  Timer1->setSingleShot(true);
+
+  itemsModel_ = std::make_unique<outline::OutlineModel>(items_);
+  resultsModel_ = std::make_unique<outline::OutlineModel>(results_);
+  SetUpLook();
+  CreateStatusLine();
+  createActions();
+
+  connect(Timer1, &QTimer::timeout, this,
+          [this] { Run(&TfrmODXViewer::Timer1Timer); });
+  connect(ui->cmdBrowse, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdBrowseClick); });
+  connect(ui->TntButton1, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::TntButton1Click); });
+  connect(ui->txtODXFilePath, &QLineEdit::textChanged, this,
+          [this] { Run(&TfrmODXViewer::txtODXFilePathChange); });
+  connect(ui->cmdSearch, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdSearchClick); });
+  connect(ui->cmdSearchSpec, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdSearchSpecClick); });
+  connect(ui->cmdViewInXML, &QPushButton::clicked, this,
+          [this] { Run(&TfrmODXViewer::cmdViewInXMLClick); });
+  connect(ui->treeItems, &QTreeView::clicked, this,
+          [this] { Run(&TfrmODXViewer::treeItemsClick); });
+  connect(ui->treeResults, &QTreeView::clicked, this,
+          [this] { Run(&TfrmODXViewer::treeResultsClick); });
+  // Enter on a focused hit jumps like a click.
+  connect(ui->treeResults, &QTreeView::activated, this,
+          [this] { Run(&TfrmODXViewer::treeResultsClick); });
+  connect(ui->treeItems->selectionModel(),
+          &QItemSelectionModel::selectionChanged, this,
+          [this] { UpdateStatusLine(); });
+  ui->txtFilter->installEventFilter(this);
+  ui->txtSearchSpec->installEventFilter(this);
+  ui->txtODXFilePath->installEventFilter(this);
+  ui->treeItems->installEventFilter(this);
+  setAcceptDrops(true);
+}
+
+TfrmODXViewer::~TfrmODXViewer() {
+  expander_.reset();
+  // The views outlive the models otherwise (child widgets go last).
+  ui->treeItems->setModel(nullptr);
+  ui->treeResults->setModel(nullptr);
+}
+
+void TfrmODXViewer::Run(void (TfrmODXViewer::*handler)()) {
+  app::ViewerApplication::Guard([this, handler] { (this->*handler)(); });
+}
+
+void TfrmODXViewer::SetStartupFile(const QString &path) { startupFile_ = path; }
+
+void TfrmODXViewer::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  if (shownOnce_)
+    return;
+  shownOnce_ = true;
+  const int statusHeight = statusLine_->sizeHint().height();
+  resize(width(), height() - statusHeight_ + statusHeight);
+  statusHeight_ = statusHeight;
+  if (const QScreen *s = screen())
+    move(s->availableGeometry().center() - frameGeometry().center() + pos());
+  if (startupFile_.isEmpty()) {
+    Run(&TfrmODXViewer::FormShow);
+  } else {
+    // After the window is up, so the build shows its progress in it.
+    QTimer::singleShot(0, this, [this] {
+      app::ViewerApplication::Guard([this] { OpenPickedFile(startupFile_); });
+    });
+  }
+}
+
+bool TfrmODXViewer::ReadRegistryString(QStringView valueName,
+                                       cvexString &text) {
+  text.SetCapacity(kReadCapacity, false);
+  int32_t length = 0;
+  const bool read = services_.settings->ReadString(
+      valueName,
+      std::span<char16_t>(text.buffer, static_cast<std::size_t>(text.capacity)),
+      length);
+  // Only what the store handed over counts, and the text always ends.
+  text.Terminate(read ? length : 0);
+  return read;
+}
+
+bool TfrmODXViewer::WriteRegistryString(QStringView valueName,
+                                        cvexString &text) {
+  return services_.settings->WriteString(
+      valueName, std::u16string_view(text.buffer,
+                                     static_cast<std::size_t>(text.Length())));
+}
+
+void TfrmODXViewer::FormShow() {
+  cvexString lastFile;
+  if (!ReadRegistryString(kLastFileValue, lastFile))
+    return;
+  ui->txtODXFilePath->setText(lastFile.AsWide());
+  Timer1->start();
+}
+
+void TfrmODXViewer::Timer1Timer() {
+  // Stopped first: the build may show a message box, whose loop would let
+  // the timer fire again.
+  Timer1->stop();
+  TntButton1Click();
+}
+
+void TfrmODXViewer::cmdBrowseClick() {
+  QString fileName;
+  if (!services_.files->ChooseFileToOpen(this, QString::fromLatin1(kOpenFilter),
+                                         fileName))
+    return;
+  OpenPickedFile(fileName);
+}
+
+void TfrmODXViewer::OpenPickedFile(const QString &path) {
+  ui->txtODXFilePath->setText(path);
+  TntButton1Click();
+}
+
+void TfrmODXViewer::txtODXFilePathChange() {
+  cvexString text;
+  ToCvex(ui->txtODXFilePath->text(), text);
+  WriteRegistryString(kLastFileValue, text);
+}
+
+void TfrmODXViewer::TntButton1Click() {
+  // Hits of the old outline would lead into the new one: they go with it.
+  results_.Clear();
+
+  cvexString path;
+  ToCvex(ui->txtODXFilePath->text(), path);
+  // The status line shows the outcome also when the build throws.
+  struct StatusAfter {
+    TfrmODXViewer &window;
+    QElapsedTimer clock;
+    ~StatusAfter() {
+      window.lastBuildMs_ = clock.elapsed();
+      window.UpdateStatusLine();
+    }
+  } status{*this, {}};
+  status.clock.start();
+  outline::BuildStatus built;
+  {
+    ProgressBarSink progress(*ui->progComplete);
+    app::BusyCursor busy;
+    built = outline::BuildOutline(path, items_, progress, busy);
+  }
+  if (built != outline::BuildStatus::Built)
+    services_.messages->ShowMessage(QStringLiteral("Could not open file."),
+                                    QStringLiteral("Kestrane ODX Parser"),
+                                    desktop::MessageIcon::None);
+}
+
+void TfrmODXViewer::cmdSearchClick() {
+  cvexString term;
+  ToCvex(ui->txtFilter->text(), term);
+  app::BusyCursor busy;
+  outline::FilterSearch(term, items_, results_, busy);
+}
+
+void TfrmODXViewer::treeResultsClick() {
+  const NodeHandle hit = SelectedNode(*ui->treeResults, *resultsModel_);
+  const NodeHandle target = outline::ResultTarget(results_, hit, items_);
+  if (target == kNoNode)
+    return;
+  const QModelIndex index = itemsModel_->IndexFromNode(target);
+  for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+    ui->treeItems->expand(p);
+  ui->treeItems->setCurrentIndex(index);
+  ui->treeItems->scrollTo(index);
+  ui->treeItems->setFocus();
+}
+
+void TfrmODXViewer::treeItemsClick() {
+  const NodeHandle node = SelectedNode(*ui->treeItems, *itemsModel_);
+  if (node == kNoNode)
+    return;
+  cvexString name;
+  outline::PickElementName(items_.GetText(node), name);
+  ui->txtSearchSpec->setText(name.AsWide());
+}
+
+void TfrmODXViewer::cmdSearchSpecClick() {
+  cvexString appDir;
+  cvexDir().GetApplicationDirectory(appDir);
+  cvexString text;
+  ToCvex(ui->txtSearchSpec->text(), text);
+  desktop::SearchSpec(text, appDir, *services_.messages, *services_.shell,
+                      this);
+}
+
+void TfrmODXViewer::cmdViewInXMLClick() {
+  cvexString path;
+  ToCvex(ui->txtODXFilePath->text(), path);
+  cvexString appDir;
+  cvexDir().GetApplicationDirectory(appDir);
+  desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell, this);
+}
+
+void TfrmODXViewer::txtFilterKeyDown(int &key, Qt::KeyboardModifiers) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    cmdSearchClick();
+}
+
+void TfrmODXViewer::txtFilterKeyPress(QChar &key) {
+  if (key == QLatin1Char('\r'))
+    key = QChar();
+}
+
+void TfrmODXViewer::txtSearchSpecKeyDown(int &key, Qt::KeyboardModifiers) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    cmdSearchSpecClick();
+}
+
+void TfrmODXViewer::txtSearchSpecKeyPress(QChar &key) {
+  if (key == QLatin1Char('\r'))
+    key = QChar();
+}
+
+void TfrmODXViewer::txtSearchSpecEnter() {
+  // Deferred: a mouse click that brought the focus would otherwise put the
+  // cursor down and undo the selection right after.
+  QTimer::singleShot(0, ui->txtSearchSpec, &QLineEdit::selectAll);
+}

@@ -1,0 +1,215 @@
+#include "outline/FilterSearch.h"
+
+#include "foundation/LowerCase.h"
+
+#include <array>
+#include <bit>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace outline {
+
+namespace {
+
+// Answers "does the label, lower-cased unit by unit, contain the term?" for
+// a term that is already lower-cased, without building lowered copies.
+class LoweredTermMatcher {
+public:
+  explicit LoweredTermMatcher(std::u16string_view term)
+      : lower_(LowerCase()), term_(term) {
+    narrowClosed_ = true;
+    for (unsigned b = 0; b < 256; ++b) {
+      const char16_t l = lower_[b];
+      narrowClosed_ = narrowClosed_ && l <= 0xFF;
+      narrowLower_[b] = static_cast<unsigned char>(l);
+    }
+    // A narrow label lowers to units <= 0xFF, so a term holding a larger
+    // unit can only occur in a wide label.
+    narrowPossible_ = !term_.empty();
+    for (char16_t u : term_) {
+      narrowPossible_ = narrowPossible_ && u <= 0xFF;
+      termBytes_.push_back(static_cast<unsigned char>(u));
+    }
+    if (narrowPossible_ && narrowClosed_) {
+      narrowPossible_ = Candidates(term_.front(), first_) > 0 &&
+                        Candidates(term_.back(), last_) > 0;
+      blockScan_ = narrowPossible_ && Candidates(term_.front(), first_) <= 2 &&
+                   Candidates(term_.back(), last_) <= 2;
+    }
+  }
+
+  bool Empty() const { return term_.empty(); }
+
+  bool Matches(const LabelView &label) const {
+    if (term_.empty() || label.length < term_.size())
+      return false;
+    if (label.wide)
+      return MatchesUnits(label.wide, label.length);
+    if (!label.narrow)
+      return false;
+    if (!narrowClosed_) // never with Qt's tables; kept exact all the same
+      return MatchesUnits(label.narrow, label.length);
+    if (!narrowPossible_)
+      return false;
+#if defined(__SSE2__)
+    if (blockScan_)
+      return MatchesNarrowBlocks(label.narrow, label.length);
+#endif
+    return MatchesNarrowScalar(label.narrow, label.length);
+  }
+
+private:
+  // The bytes that lower to `unit`; returns how many, keeps up to two.
+  int Candidates(char16_t unit, std::array<unsigned char, 2> &pair) const {
+    int found = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (narrowLower_[b] != unit)
+        continue;
+      if (found < 2)
+        pair[found] = static_cast<unsigned char>(b);
+      ++found;
+    }
+    if (found == 1)
+      pair[1] = pair[0];
+    return found;
+  }
+
+  template <typename Unit>
+  bool MatchesUnits(const Unit *text, std::size_t length) const {
+    const std::size_t m = term_.size();
+    for (std::size_t p = 0; p + m <= length; ++p) {
+      if (lower_[text[p]] != term_[0])
+        continue;
+      std::size_t k = 1;
+      while (k < m && lower_[text[p + k]] == term_[k])
+        ++k;
+      if (k == m)
+        return true;
+    }
+    return false;
+  }
+
+  bool MiddleMatches(const unsigned char *at) const {
+    for (std::size_t k = 1; k + 1 < termBytes_.size(); ++k)
+      if (narrowLower_[at[k]] != termBytes_[k])
+        return false;
+    return true;
+  }
+
+  bool MatchesNarrowScalar(const unsigned char *text,
+                           std::size_t length) const {
+    const std::size_t m = termBytes_.size();
+    for (std::size_t p = 0; p + m <= length; ++p)
+      if (narrowLower_[text[p]] == termBytes_[0] &&
+          narrowLower_[text[p + m - 1]] == termBytes_[m - 1] &&
+          MiddleMatches(text + p))
+        return true;
+    return false;
+  }
+
+#if defined(__SSE2__)
+  // Sixteen start positions at a time: a start is a candidate when its byte
+  // lowers to the term's first unit and the byte m-1 further on lowers to
+  // its last.  Loads may run up to 15 bytes past the label, which the
+  // store's slack after every narrow label allows; lanes past the last
+  // start are masked off.
+  bool MatchesNarrowBlocks(const unsigned char *text,
+                           std::size_t length) const {
+    const std::size_t m = termBytes_.size();
+    const std::size_t lastStart = length - m;
+    const __m128i f0 = _mm_set1_epi8(static_cast<char>(first_[0]));
+    const __m128i f1 = _mm_set1_epi8(static_cast<char>(first_[1]));
+    const __m128i l0 = _mm_set1_epi8(static_cast<char>(last_[0]));
+    const __m128i l1 = _mm_set1_epi8(static_cast<char>(last_[1]));
+    for (std::size_t p = 0; p <= lastStart; p += 16) {
+      const __m128i a =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + p));
+      const __m128i b =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + p + m - 1));
+      const __m128i hit = _mm_and_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(a, f0), _mm_cmpeq_epi8(a, f1)),
+          _mm_or_si128(_mm_cmpeq_epi8(b, l0), _mm_cmpeq_epi8(b, l1)));
+      auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hit));
+      const std::size_t starts = lastStart - p + 1;
+      if (starts < 16)
+        mask &= (1u << starts) - 1;
+      while (mask) {
+        if (MiddleMatches(text + p + std::countr_zero(mask)))
+          return true;
+        mask &= mask - 1;
+      }
+    }
+    return false;
+  }
+#endif
+
+  const LowerCaseTable &lower_;
+  std::u16string_view term_;
+  std::basic_string<unsigned char> termBytes_;
+  std::array<unsigned char, 256> narrowLower_{};
+  std::array<unsigned char, 2> first_{};
+  std::array<unsigned char, 2> last_{};
+  bool narrowClosed_ = true;
+  bool narrowPossible_ = false;
+  bool blockScan_ = false;
+};
+
+class BusyGuard {
+public:
+  explicit BusyGuard(BusyIndicator &busy) : busy_(busy) { busy_.SetBusy(true); }
+  ~BusyGuard() { busy_.SetBusy(false); }
+  BusyGuard(const BusyGuard &) = delete;
+  BusyGuard &operator=(const BusyGuard &) = delete;
+
+private:
+  BusyIndicator &busy_;
+};
+
+} // namespace
+
+void FilterSearch(const cvexString &filterText, const OutlineStore &items,
+                  OutlineStore &results, BusyIndicator &busy) {
+  BusyGuard busyGuard(busy);
+  cvexString term;
+  term.AssignWide(filterText.buffer);
+  term.ToLower();
+  const LoweredTermMatcher matcher(std::u16string_view(
+      term.buffer, static_cast<std::size_t>(term.Length())));
+
+  // One reset of the hit list for the whole pass.  The outline only is
+  // read, so its view keeps its expansion and selection.
+  StoreUpdate bracket(results);
+  results.Clear();
+  if (matcher.Empty())
+    return;
+  for (uint32_t i = 0; i < items.GetCount(); ++i) {
+    const NodeHandle node = items.GetNodeFromIndex(i);
+    if (matcher.Matches(items.GetText(node))) {
+      const NodeHandle hit = results.Add(kNoNode, items.GetText(node));
+      results.SetData(hit, items.Ref(node));
+    }
+  }
+}
+
+NodeHandle ResultTarget(const OutlineStore &results, NodeHandle selectedResult,
+                        const OutlineStore &items) {
+  if (selectedResult >= results.GetCount())
+    return kNoNode;
+  const NodeRef ref = results.Data(selectedResult);
+  return items.IsLive(ref) ? ref.handle : kNoNode;
+}
+
+void PickElementName(const LabelView &label, cvexString &out) {
+  const std::u16string text = label.toU16String();
+  out.AssignWide(text.c_str());
+  const int32_t space = out.Find(0, u" ");
+  if (space >= 0)
+    out.TruncateAt(space);
+}
+
+} // namespace outline

@@ -1,0 +1,495 @@
+#include "outline/OutlineStore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace outline {
+
+namespace {
+
+// Arena chunks start small (small trees stay small) and double up to a
+// fixed size, so a large outline grows without ever copying labels.
+constexpr std::size_t kFirstArenaBytes = std::size_t{64} << 10;
+constexpr std::size_t kMaxArenaBytes = std::size_t{64} << 20;
+
+// 0 stays the generation of a default NodeRef, so it is never live.
+uint32_t NextGeneration(uint32_t current) {
+  return current + 1 == 0 ? 1 : current + 1;
+}
+
+int8_t ImageByte(int index) {
+  return index >= -128 && index <= 127 ? static_cast<int8_t>(index) : -1;
+}
+
+} // namespace
+
+QString LabelView::toQString() const {
+  if (narrow)
+    return QString::fromLatin1(reinterpret_cast<const char *>(narrow),
+                               static_cast<qsizetype>(length));
+  if (wide)
+    return QString(reinterpret_cast<const QChar *>(wide),
+                   static_cast<qsizetype>(length));
+  return QString();
+}
+
+std::u16string LabelView::toU16String() const {
+  if (narrow)
+    return std::u16string(narrow, narrow + length);
+  if (wide)
+    return std::u16string(wide, length);
+  return std::u16string();
+}
+
+template <typename Unit> std::size_t OutlineStore::Arena<Unit>::Bytes() const {
+  std::size_t bytes = chunks.capacity() * sizeof(chunks[0]) +
+                      capacities.capacity() * sizeof(std::size_t);
+  for (std::size_t units : capacities)
+    bytes += (units + kNarrowLabelSlack) * sizeof(Unit);
+  return bytes;
+}
+
+template <typename Unit>
+Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
+                                         uint32_t &offset) {
+  constexpr std::size_t kFirst = kFirstArenaBytes / sizeof(Unit);
+  constexpr std::size_t kMax = kMaxArenaBytes / sizeof(Unit);
+  const bool haveCurrent = !chunks.empty();
+  std::size_t target;
+  if (haveCurrent && used + n <= capacities[current]) {
+    target = current;
+  } else {
+    if (chunks.size() >= kWideBit)
+      throw std::length_error("outline labels exceed the arena");
+    const bool dedicated = n > kMax / 2;
+    std::size_t units =
+        haveCurrent ? std::min(capacities[current] * 2, kMax) : kFirst;
+    units = std::max(units, n);
+    chunks.reserve(chunks.size() + 1);
+    capacities.reserve(capacities.size() + 1);
+    chunks.push_back(
+        std::make_unique_for_overwrite<Unit[]>(units + kNarrowLabelSlack));
+    capacities.push_back(units);
+    target = chunks.size() - 1;
+    // A huge label gets a chunk of its own; small labels keep filling the
+    // current chunk, so its free tail is not thrown away.
+    if (!dedicated || !haveCurrent) {
+      current = target;
+      used = 0;
+    }
+  }
+  chunk = static_cast<uint16_t>(target);
+  if (target == current) {
+    offset = static_cast<uint32_t>(used);
+    used += n;
+  } else {
+    offset = 0;
+  }
+  return chunks[target].get() + offset;
+}
+
+OutlineStore::OutlineStore() : generation_(1) {}
+OutlineStore::~OutlineStore() = default;
+
+void OutlineStore::BeginUpdate() { ++updateDepth_; }
+
+void OutlineStore::EndUpdate() {
+  if (updateDepth_ == 0)
+    return; // unbalanced: nothing to end
+  if (--updateDepth_ == 0 && resetFired_) {
+    resetFired_ = false;
+    if (observer_.endReset)
+      observer_.endReset();
+  }
+}
+
+bool OutlineStore::IsUpdating() const { return updateDepth_ > 0; }
+
+void OutlineStore::SetObserver(StoreObserver observer) {
+  observer_ = std::move(observer);
+}
+
+// Called just before every change.  A view may still query the unchanged
+// tree from beginReset, so the child index is dropped only afterwards; and
+// endReset is owed only once beginReset has returned.
+void OutlineStore::Changing() {
+  if (!resetFired_) {
+    if (observer_.beginReset)
+      observer_.beginReset();
+    resetFired_ = true;
+  }
+  indexValid_ = false;
+}
+
+void OutlineStore::Clear() {
+  StoreUpdate bracket(*this);
+  Changing();
+  generation_ = NextGeneration(generation_);
+  count_ = 0;
+  // Swap with empties so the memory really goes back.
+  std::vector<std::unique_ptr<Node[]>>().swap(nodes_);
+  narrow_ = Arena<unsigned char>();
+  wide_ = Arena<char16_t>();
+  std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
+  std::vector<NodeHandle>().swap(rightmost_);
+  std::vector<uint32_t>().swap(childStart_);
+  std::vector<NodeHandle>().swap(children_);
+  std::vector<uint32_t>().swap(rows_);
+}
+
+// Finds how much of the rightmost path stays when `parent` gets a child.
+// The path holds increasing handles, so only the entries above `parent` are
+// looked at; they are exactly the ones popped on success (amortised O(1)).
+void OutlineStore::CheckParent(NodeHandle parent, std::size_t &keep) const {
+  if (parent == kNoNode) {
+    keep = 0;
+    return;
+  }
+  std::size_t i = rightmost_.size();
+  while (i > 0 && rightmost_[i - 1] > parent)
+    --i;
+  if (parent >= count_ || i == 0 || rightmost_[i - 1] != parent)
+    throw std::invalid_argument(
+        "outline node added out of pre-order: parent is not on the "
+        "rightmost path");
+  keep = i;
+}
+
+template <bool Wide, typename Fill>
+NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
+                                Fill fill, int image) {
+  std::size_t keep = 0;
+  CheckParent(parent, keep);
+  if (count_ == kNoNode)
+    throw std::length_error("outline holds the most nodes a handle can name");
+  if (length > UINT32_MAX - kNarrowLabelSlack)
+    throw std::length_error("outline label too long");
+
+  StoreUpdate bracket(*this);
+  Changing();
+  const NodeHandle node = count_;
+  if ((node & (kNodeChunk - 1)) == 0) {
+    nodes_.reserve(nodes_.size() + 1);
+    nodes_.push_back(std::make_unique_for_overwrite<Node[]>(kNodeChunk));
+  }
+  rightmost_.reserve(keep + 1);
+
+  const int8_t picture = ImageByte(image);
+  Node record{parent, static_cast<uint32_t>(length), 0, 0, picture, picture};
+  if constexpr (Wide) {
+    fill(wide_.Reserve(length, record.chunk, record.offset));
+    record.chunk |= kWideBit;
+  } else {
+    unsigned char *dst = narrow_.Reserve(length, record.chunk, record.offset);
+    fill(dst);
+    std::memset(dst + length, 0, kNarrowLabelSlack);
+  }
+  // Nothing below can throw: the store changes only now.
+  At(node) = record;
+  ++count_;
+  rightmost_.resize(keep);
+  rightmost_.push_back(node);
+  return node;
+}
+
+NodeHandle OutlineStore::AddChild(NodeHandle parent, std::u16string_view text) {
+  const std::size_t nul = text.find(u'\0');
+  if (nul != std::u16string_view::npos)
+    text = text.substr(0, nul);
+  char16_t high = 0;
+  for (char16_t u : text)
+    high |= static_cast<char16_t>(u & 0xFF00);
+  if (high)
+    return Append<true>(parent, text.size(), [text](char16_t *dst) {
+      std::copy(text.begin(), text.end(), dst);
+    });
+  return Append<false>(parent, text.size(), [text](unsigned char *dst) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+      dst[i] = static_cast<unsigned char>(text[i]);
+  });
+}
+
+namespace {
+
+// Eight units a step where SSE2 is there; labels are short, so the scalar
+// tails matter as much as the vector bodies.
+char16_t OrOfUnits(const char16_t *p, std::size_t n) {
+#if defined(__SSE2__)
+  if (n >= 8) {
+    // The last load overlaps the one before; OR does not mind seeing a unit
+    // twice, and no scalar tail is left.
+    __m128i acc = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+      acc = _mm_or_si128(
+          acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
+    acc = _mm_or_si128(
+        acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + n - 8)));
+    // Any unit above 0xFF leaves a high byte non-zero.
+    const __m128i high =
+        _mm_and_si128(acc, _mm_set1_epi16(static_cast<short>(0xFF00)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) !=
+                   0xFFFF
+               ? char16_t{0xFF00}
+               : char16_t{0};
+  }
+#endif
+  char16_t bits = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    bits |= p[i];
+  return bits;
+}
+
+// Only called for labels whose units are all <= 0xFF, so packing with
+// unsigned saturation keeps every value.  Overlapping last steps rewrite the
+// same bytes instead of leaving a scalar tail.
+void NarrowUnits(unsigned char *dst, const char16_t *src, std::size_t n) {
+#if defined(__SSE2__)
+  auto load = [src](std::size_t at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + at));
+  };
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i),
+                       _mm_packus_epi16(load(i), load(i + 8)));
+    if (i < n)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + n - 16),
+                       _mm_packus_epi16(load(n - 16), load(n - 8)));
+    return;
+  }
+  if (n >= 8) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst),
+                     _mm_packus_epi16(load(0), zero));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + n - 8),
+                     _mm_packus_epi16(load(n - 8), zero));
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i)
+    dst[i] = static_cast<unsigned char>(src[i]);
+}
+
+} // namespace
+
+NodeHandle OutlineStore::AddChildJoined(
+    NodeHandle parent, std::span<const std::u16string_view> parts, int image) {
+  std::size_t length = 0;
+  char16_t bits = 0;
+  for (const std::u16string_view part : parts) {
+    length += part.size();
+    bits |= OrOfUnits(part.data(), part.size());
+  }
+  if (bits & 0xFF00)
+    return Append<true>(
+        parent, length,
+        [parts](char16_t *dst) {
+          for (const std::u16string_view part : parts)
+            dst = std::copy(part.begin(), part.end(), dst);
+        },
+        image);
+  return Append<false>(
+      parent, length,
+      [parts](unsigned char *dst) {
+        for (const std::u16string_view part : parts) {
+          NarrowUnits(dst, part.data(), part.size());
+          dst += part.size();
+        }
+      },
+      image);
+}
+
+NodeHandle OutlineStore::AddChild(NodeHandle parent, const char16_t *text) {
+  return AddChild(parent,
+                  text ? std::u16string_view(text) : std::u16string_view());
+}
+
+NodeHandle OutlineStore::AddChild(NodeHandle parent, const LabelView &text) {
+  if (text.wide)
+    return AddChild(parent, std::u16string_view(text.wide, text.length));
+  // A stored narrow label holds no NUL, but a view built by hand might.
+  std::size_t length = 0;
+  if (text.narrow) {
+    const void *nul = std::memchr(text.narrow, 0, text.length);
+    length = nul ? static_cast<const unsigned char *>(nul) - text.narrow
+                 : text.length;
+  }
+  return Append<false>(parent, length, [&text, length](unsigned char *dst) {
+    if (length)
+      std::memcpy(dst, text.narrow, length);
+  });
+}
+
+NodeHandle OutlineStore::SiblingParent(NodeHandle sibling) const {
+  if (sibling != kNoNode && sibling >= count_)
+    throw std::invalid_argument("outline sibling does not exist");
+  return sibling == kNoNode ? kNoNode : At(sibling).parent;
+}
+
+NodeHandle OutlineStore::Add(NodeHandle sibling, std::u16string_view text) {
+  return AddChild(SiblingParent(sibling), text);
+}
+
+NodeHandle OutlineStore::Add(NodeHandle sibling, const LabelView &text) {
+  return AddChild(SiblingParent(sibling), text);
+}
+
+void OutlineStore::SetImage(NodeHandle node, int index, bool selected) {
+  if (node >= count_)
+    return;
+  Node &record = At(node);
+  int8_t &slot = selected ? record.selected : record.image;
+  const int8_t value = ImageByte(index);
+  if (slot == value)
+    return;
+  StoreUpdate bracket(*this);
+  Changing();
+  slot = value;
+}
+
+void OutlineStore::SetImageIndex(NodeHandle node, int index) {
+  SetImage(node, index, false);
+}
+
+void OutlineStore::SetSelectedIndex(NodeHandle node, int index) {
+  SetImage(node, index, true);
+}
+
+int OutlineStore::ImageIndex(NodeHandle node) const {
+  return node < count_ ? At(node).image : -1;
+}
+
+int OutlineStore::SelectedIndex(NodeHandle node) const {
+  return node < count_ ? At(node).selected : -1;
+}
+
+uint32_t OutlineStore::GetCount() const { return count_; }
+
+NodeHandle OutlineStore::GetNodeFromIndex(uint32_t index) const {
+  return index < count_ ? index : kNoNode;
+}
+
+LabelView OutlineStore::GetText(NodeHandle node) const {
+  LabelView view;
+  if (node >= count_)
+    return view;
+  const Node &record = At(node);
+  view.length = record.length;
+  if (record.chunk & kWideBit)
+    view.wide = wide_.chunks[record.chunk & ~kWideBit].get() + record.offset;
+  else
+    view.narrow = narrow_.chunks[record.chunk].get() + record.offset;
+  return view;
+}
+
+void OutlineStore::SetData(NodeHandle node, NodeRef data) {
+  if (node >= count_)
+    return;
+  const std::size_t chunk = node >> kNodeChunkBits;
+  if (data_.size() <= chunk)
+    data_.resize(nodes_.size());
+  if (!data_[chunk])
+    data_[chunk] = std::make_unique<NodeRef[]>(kNodeChunk);
+  data_[chunk][node & (kNodeChunk - 1)] = data;
+}
+
+NodeRef OutlineStore::Data(NodeHandle node) const {
+  const std::size_t chunk = node >> kNodeChunkBits;
+  if (node >= count_ || chunk >= data_.size() || !data_[chunk])
+    return NodeRef();
+  return data_[chunk][node & (kNodeChunk - 1)];
+}
+
+uint32_t OutlineStore::Generation() const { return generation_; }
+
+NodeRef OutlineStore::Ref(NodeHandle node) const {
+  return NodeRef{node, generation_};
+}
+
+bool OutlineStore::IsLive(NodeRef ref) const {
+  return ref.generation == generation_ && ref.handle < count_;
+}
+
+NodeHandle OutlineStore::Parent(NodeHandle node) const {
+  return node < count_ ? At(node).parent : kNoNode;
+}
+
+// Counting sort of the nodes by parent.  childStart_ first counts, then
+// serves as the fill cursor (ending at the next group's start), then is
+// shifted back by one slot.
+void OutlineStore::EnsureIndex() const {
+  if (indexValid_)
+    return;
+  const std::size_t top = count_;
+  childStart_.assign(top + 2, 0);
+  children_.resize(count_);
+  rows_.resize(count_);
+  auto slot = [top](NodeHandle parent) {
+    return parent == kNoNode ? top : std::size_t{parent};
+  };
+  for (NodeHandle n = 0; n < count_; ++n)
+    ++childStart_[slot(At(n).parent) + 1];
+  for (std::size_t i = 1; i < childStart_.size(); ++i)
+    childStart_[i] += childStart_[i - 1];
+  for (NodeHandle n = 0; n < count_; ++n)
+    children_[childStart_[slot(At(n).parent)]++] = n;
+  for (std::size_t i = childStart_.size() - 1; i > 0; --i)
+    childStart_[i] = childStart_[i - 1];
+  childStart_[0] = 0;
+  for (std::size_t s = 0; s <= top; ++s)
+    for (uint32_t k = childStart_[s]; k < childStart_[s + 1]; ++k)
+      rows_[children_[k]] = k - childStart_[s];
+  indexValid_ = true;
+}
+
+uint32_t OutlineStore::ChildCount(NodeHandle parent) const {
+  if (parent != kNoNode && parent >= count_)
+    return 0;
+  EnsureIndex();
+  const std::size_t s = parent == kNoNode ? count_ : parent;
+  return childStart_[s + 1] - childStart_[s];
+}
+
+NodeHandle OutlineStore::Child(NodeHandle parent, uint32_t row) const {
+  if (row >= ChildCount(parent))
+    return kNoNode;
+  const std::size_t s = parent == kNoNode ? count_ : parent;
+  return children_[childStart_[s] + row];
+}
+
+uint32_t OutlineStore::Row(NodeHandle node) const {
+  if (node >= count_)
+    return 0;
+  EnsureIndex();
+  return rows_[node];
+}
+
+uint32_t OutlineStore::Depth(NodeHandle node) const {
+  uint32_t depth = 0;
+  for (; node < count_; node = At(node).parent)
+    ++depth;
+  return depth;
+}
+
+std::size_t OutlineStore::MemoryBytes() const {
+  std::size_t bytes = sizeof(*this);
+  bytes += nodes_.capacity() * sizeof(nodes_[0]) +
+           nodes_.size() * kNodeChunk * sizeof(Node);
+  bytes += narrow_.Bytes() + wide_.Bytes();
+  bytes += data_.capacity() * sizeof(data_[0]);
+  for (const auto &chunk : data_)
+    if (chunk)
+      bytes += kNodeChunk * sizeof(NodeRef);
+  bytes += rightmost_.capacity() * sizeof(NodeHandle);
+  bytes += (childStart_.capacity() + children_.capacity() + rows_.capacity()) *
+           sizeof(uint32_t);
+  return bytes;
+}
+
+} // namespace outline

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "foundation/cvexString.h"
+#include "outline/OutlineStore.h"
+#include "outline/Surroundings.h"
+
+namespace outline {
+
+enum class BuildStatus {
+  Built,
+  CouldNotOpen, // missing, a folder, unreadable, or failed to load
+  TooLarge,     // 2 GiB or more: beyond the 32-bit sizes of the reader
+};
+
+// Reads the file at `path` and fills `tree` with its outline: one node per
+// element in document order, DESC contents kept as one raw text node.
+// Runs against the store and two small sinks, so it needs no window; what
+// went wrong is reported to the caller, which decides how to tell the user.
+// The tree is cleared first, so it stays empty when the file does not open.
+BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
+                         ProgressSink &progress, BusyIndicator &busy);
+
+} // namespace outline

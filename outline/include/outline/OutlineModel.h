@@ -1,0 +1,50 @@
+#pragma once
+
+#include "outline/OutlineStore.h"
+
+#include <QAbstractItemModel>
+
+#include <functional>
+
+namespace outline {
+
+// Presents an OutlineStore to a tree view: one column, one row per node,
+// internalId = node handle.  Reads the store directly; a label becomes a
+// QString only when a view asks for it.  The store must outlive the model.
+//
+// Pictures: the model stays free of QtGui.  ImageIndexRole and
+// SelectedImageRole give the stored indexes as ints; DecorationRole is
+// answered through an icon provider the window sets (none: no decoration).
+// No Q_OBJECT: the model adds no signals or slots, and the window-free
+// library is built without moc.
+class OutlineModel : public QAbstractItemModel {
+public:
+  enum Role { ImageIndexRole = Qt::UserRole + 1, SelectedImageRole };
+  using IconProvider = std::function<QVariant(int image)>;
+
+  explicit OutlineModel(OutlineStore &store, QObject *parent = nullptr);
+  ~OutlineModel() override;
+
+  void SetIconProvider(IconProvider provider);
+
+  // kNoNode for an index that is not a valid index of this model.
+  NodeHandle NodeFromIndex(const QModelIndex &index) const;
+  // The invalid index for kNoNode or a handle out of range.
+  QModelIndex IndexFromNode(NodeHandle node) const;
+
+  QModelIndex index(int row, int column,
+                    const QModelIndex &parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex &child) const override;
+  int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+  bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex &index,
+                int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+  OutlineStore &store_;
+  IconProvider iconProvider_;
+};
+
+} // namespace outline

@@ -1,0 +1,200 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace outline {
+
+// A node is named by its 32-bit position in creation order.  Nodes must be
+// created in pre-order (each new node's parent is the last node or one of its
+// ancestors), so a handle is also the node's pre-order index.
+using NodeHandle = uint32_t;
+inline constexpr NodeHandle kNoNode = UINT32_MAX;
+
+// A reference to a node of one particular outline: `generation` tells whether
+// the outline it was taken from is still the one in the store.
+struct NodeRef {
+  NodeHandle handle = kNoNode;
+  uint32_t generation = 0;
+  friend bool operator==(const NodeRef &, const NodeRef &) = default;
+};
+
+// A label as stored: Latin-1 labels (every unit <= 0xFF, the common case,
+// since file bytes become units one to one) take one byte a unit.
+// A narrow label held by an OutlineStore is followed by at least
+// kNarrowLabelSlack readable bytes, so block-wise scans may load past its end.
+struct LabelView {
+  const unsigned char *narrow = nullptr; // set when the label is narrow
+  const char16_t *wide = nullptr;        // set when it holds a unit > 0xFF
+  uint32_t length = 0;                   // units
+  QString toQString() const;
+  std::u16string toU16String() const;
+};
+inline constexpr std::size_t kNarrowLabelSlack = 16;
+
+// Observer of the update bracket, so a Qt model can reset around a fill.
+struct StoreObserver {
+  std::function<void()> beginReset;
+  std::function<void()> endReset;
+};
+
+// The outline tree: flat arrays in pre-order, labels in one arena, no heap
+// object per node.  Operation names follow the tree view they stand in for.
+//
+// Layout: a 16-byte record per node (parent, label place, image indexes) in
+// chunks of kNodeChunk records; label units in arena chunks (bytes for narrow
+// labels, char16_t for wide ones) that never move once allocated, so growth
+// never copies.  The child index (CSR: children grouped by parent, the start
+// of each parent's group, each node's row) is built on the first structure
+// query after a change.
+class OutlineStore {
+public:
+  OutlineStore();
+  ~OutlineStore();
+  OutlineStore(const OutlineStore &) = delete;
+  OutlineStore &operator=(const OutlineStore &) = delete;
+
+  // Brackets nest.  The observer hears at most one reset per outermost
+  // bracket: beginReset just before the bracket's first change (so a bracket
+  // that changes nothing does not disturb a view), endReset at the outermost
+  // EndUpdate.  A change outside any bracket brackets itself.
+  void BeginUpdate();
+  void EndUpdate();
+  bool IsUpdating() const;
+  void SetObserver(StoreObserver observer);
+
+  // Removes every node, frees its memory and starts a new generation, so
+  // every NodeRef taken before is stale from now on.
+  void Clear();
+  // parent kNoNode appends a top-level node.  A parent that is neither the
+  // last node nor one of its ancestors would break pre-order: it throws
+  // std::invalid_argument and leaves the store unchanged.  The label ends at
+  // the first NUL unit, if any.
+  NodeHandle AddChild(NodeHandle parent, std::u16string_view text);
+  NodeHandle AddChild(NodeHandle parent, const char16_t *text); // to first NUL
+  // Copies a label as stored (of this or another store) without widening.
+  NodeHandle AddChild(NodeHandle parent, const LabelView &text);
+  // The label is the parts joined, written straight into the arena; the
+  // parts must hold no NUL (texts measured up to their terminator do not).
+  // `image` becomes both picture indexes at once.
+  NodeHandle AddChildJoined(NodeHandle parent,
+                            std::span<const std::u16string_view> parts,
+                            int image = 0);
+  // sibling kNoNode appends a top-level node; otherwise a last sibling of it
+  // (std::invalid_argument for a sibling that does not exist).
+  NodeHandle Add(NodeHandle sibling, std::u16string_view text);
+  NodeHandle Add(NodeHandle sibling, const LabelView &text);
+
+  // Image indexes are kept in a byte: values outside -128..127 are stored as
+  // -1 (no picture), which is what a tree with a small image list shows for
+  // them anyway.
+  void SetImageIndex(NodeHandle node, int index);
+  void SetSelectedIndex(NodeHandle node, int index);
+  int ImageIndex(NodeHandle node) const;    // -1 for an invalid node
+  int SelectedIndex(NodeHandle node) const; // -1 for an invalid node
+
+  uint32_t GetCount() const;
+  NodeHandle
+  GetNodeFromIndex(uint32_t index) const;   // kNoNode when out of range
+  LabelView GetText(NodeHandle node) const; // empty for invalid node
+
+  void SetData(NodeHandle node, NodeRef data);
+  NodeRef Data(NodeHandle node) const; // default NodeRef when never set
+
+  uint32_t Generation() const;
+  NodeRef Ref(NodeHandle node) const; // {node, Generation()}
+  bool IsLive(NodeRef ref) const;     // same generation and in range
+
+  // Structure queries for the Qt model; O(1) each (the child index is
+  // rebuilt once after a fill, not per query).  Invalid nodes give kNoNode
+  // or 0.
+  NodeHandle Parent(NodeHandle node) const;     // kNoNode for top level
+  uint32_t ChildCount(NodeHandle parent) const; // kNoNode: top-level count
+  NodeHandle Child(NodeHandle parent, uint32_t row) const;
+  uint32_t Row(NodeHandle node) const;
+  uint32_t Depth(NodeHandle node) const; // 1 for top-level nodes
+
+  std::size_t MemoryBytes() const; // for benchmarks
+
+  static constexpr uint32_t kNodeChunkBits = 16;
+  static constexpr uint32_t kNodeChunk = 1u << kNodeChunkBits;
+
+private:
+  struct Node {
+    NodeHandle parent;
+    uint32_t length; // units
+    uint32_t offset; // units into its arena chunk
+    uint16_t chunk;  // arena chunk; kWideBit set: the wide arena
+    int8_t image;
+    int8_t selected;
+  };
+  static_assert(sizeof(Node) == 16, "node record size is part of the budget");
+  static constexpr uint16_t kWideBit = 0x8000;
+
+  // One growable arena of label units in chunks that never move.
+  template <typename Unit> struct Arena {
+    std::vector<std::unique_ptr<Unit[]>> chunks;
+    std::vector<std::size_t> capacities; // units, slack excluded
+    std::size_t used = 0;                // units used in chunks.back()
+    std::size_t current = 0;             // chunk receiving small labels
+    std::size_t Bytes() const;
+    // Reserves room for n units (plus slack); returns chunk and offset.
+    Unit *Reserve(std::size_t n, uint16_t &chunk, uint32_t &offset);
+  };
+
+  void Changing(); // fires beginReset when a bracket sees its first change
+  template <bool Wide, typename Fill>
+  NodeHandle Append(NodeHandle parent, std::size_t length, Fill fill,
+                    int image = 0);
+  void CheckParent(NodeHandle parent, std::size_t &keep) const;
+  NodeHandle SiblingParent(NodeHandle sibling) const;
+  Node &At(NodeHandle node) {
+    return nodes_[node >> kNodeChunkBits][node & (kNodeChunk - 1)];
+  }
+  const Node &At(NodeHandle node) const {
+    return nodes_[node >> kNodeChunkBits][node & (kNodeChunk - 1)];
+  }
+  void EnsureIndex() const;
+  void SetImage(NodeHandle node, int index, bool selected);
+
+  std::vector<std::unique_ptr<Node[]>> nodes_;
+  uint32_t count_ = 0;
+  Arena<unsigned char> narrow_;
+  Arena<char16_t> wide_;
+  std::vector<std::unique_ptr<NodeRef[]>> data_; // chunks made by SetData
+  std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
+
+  uint32_t generation_;
+  int updateDepth_ = 0;
+  bool resetFired_ = false;
+  StoreObserver observer_;
+
+  // Child index; slot count_ stands for the top level.
+  mutable bool indexValid_ = false;
+  mutable std::vector<uint32_t> childStart_; // count_ + 2 entries
+  mutable std::vector<NodeHandle> children_; // grouped by parent
+  mutable std::vector<uint32_t> rows_;
+};
+
+// Holds an update bracket open for its lifetime, on every path.
+class StoreUpdate {
+public:
+  explicit StoreUpdate(OutlineStore &store) : store_(store) {
+    store_.BeginUpdate();
+  }
+  ~StoreUpdate() { store_.EndUpdate(); }
+  StoreUpdate(const StoreUpdate &) = delete;
+  StoreUpdate &operator=(const StoreUpdate &) = delete;
+
+private:
+  OutlineStore &store_;
+};
+
+} // namespace outline

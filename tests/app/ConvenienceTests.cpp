@@ -1,0 +1,438 @@
+#include "outline/FilterSearch.h"
+#include "outline/OutlineModel.h"
+#include "outline/OutlinePaths.h"
+#include "outline/SubtreeExpander.h"
+#include "tests/app/WindowFakes.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QLabel>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+
+using namespace gui_test;
+using outline::kNoNode;
+using outline::NodeHandle;
+
+namespace {
+
+// About `nodes` nodes in pre-order: one root, containers down to depth 4
+// with `fanout` children each, leaves at depth 5.
+void FillTree(outline::OutlineStore &store, uint32_t nodes, uint32_t fanout) {
+  outline::StoreUpdate update(store);
+  store.Clear();
+  std::vector<NodeHandle> path{store.AddChild(kNoNode, u"ROOT **** big")};
+  std::vector<uint32_t> made{0};
+  while (store.GetCount() < nodes && !path.empty()) {
+    if (made.back() == fanout) {
+      path.pop_back();
+      made.pop_back();
+      continue;
+    }
+    ++made.back();
+    const bool container = path.size() < 4;
+    const NodeHandle n = store.AddChild(
+        path.back(), container ? u"GROUP **** x" : u"LEAF = value");
+    if (container) {
+      path.push_back(n);
+      made.push_back(0);
+    }
+  }
+}
+
+QTreeView *Items(TfrmODXViewer &w) {
+  return Control<QTreeView>(w, "treeItems");
+}
+
+NodeHandle CurrentItem(TfrmODXViewer &w) {
+  return w.ItemsModel().NodeFromIndex(Items(w)->currentIndex());
+}
+
+void Trigger(TfrmODXViewer &w, const char *action) {
+  Control<QAction>(w, action)->trigger();
+}
+
+// Every container in the subtree of `root` is expanded (or none is).
+bool SubtreeState(TfrmODXViewer &w, NodeHandle root, bool expanded) {
+  const outline::OutlineStore &store = w.ItemsStore();
+  for (NodeHandle n = root; n < outline::SubtreeEnd(store, root); ++n)
+    if (store.ChildCount(n) > 0 &&
+        Items(w)->isExpanded(w.ItemsModel().IndexFromNode(n)) != expanded)
+      return false;
+  return true;
+}
+
+QString StatusMessage(TfrmODXViewer &w) {
+  return Control<QStatusBar>(w, "statusLine")->currentMessage();
+}
+
+} // namespace
+
+class ConvenienceTests : public QObject, WindowHarness {
+  Q_OBJECT
+
+private slots:
+  void init() { Reset(); }
+  void cleanup() { app::ViewerApplication::SetExceptionReporter({}); }
+
+  void droppedFileOpensAsIfBrowsed_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<bool>("opens");
+    const QUrl local = QUrl::fromLocalFile(kSmallFile);
+    const QUrl remote(QStringLiteral("https://example.org/a.odx"));
+    QTest::newRow("on the window") << "frmODXViewer" << QList{local} << true;
+    QTest::newRow("on the path box")
+        << "txtODXFilePath" << QList{local} << true;
+    QTest::newRow("on the filter box") << "txtFilter" << QList{local} << true;
+    QTest::newRow("on the outline") << "treeItems" << QList{local} << true;
+    QTest::newRow("first local one of several")
+        << "frmODXViewer" << QList{remote, local} << true;
+    QTest::newRow("remote only") << "frmODXViewer" << QList{remote} << false;
+    QTest::newRow("a folder")
+        << "frmODXViewer" << QList{QUrl::fromLocalFile(kCorpus)} << false;
+    QTest::newRow("no URL at all") << "frmODXViewer" << QList<QUrl>{} << false;
+  }
+  void droppedFileOpensAsIfBrowsed() {
+    QFETCH(QString, target);
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(bool, opens);
+    auto w = ShownWindow();
+    QWidget *on = target == w->objectName()
+                      ? w.get()
+                      : Control<QWidget>(*w, target.toLatin1().constData());
+    if (auto *tree = qobject_cast<QTreeView *>(on))
+      on = tree->viewport();
+    QMimeData mime;
+    mime.setUrls(urls);
+    if (urls.isEmpty())
+      mime.setText(kSmallFile);
+    QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
+
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QCOMPARE(enter.isAccepted(), opens);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(on, &drop);
+
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(),
+             opens ? kSmallFile : QStringLiteral("<Click Browse>"));
+    QCOMPARE(builds.count(), opens ? 1 : 0);
+    if (opens) {
+      QCOMPARE(Stored(), kSmallFile);
+      QVERIFY(w->ItemsStore().GetCount() > 10);
+      // The URL was not typed into a box as text.
+      QCOMPARE(Control<QLineEdit>(*w, "txtFilter")->text(), QString());
+    }
+    QVERIFY(messages.shown.isEmpty());
+  }
+
+  void ctrlOOffersTheOdxFamilyAfterTheFirstEntry() {
+    auto w = ShownWindow();
+    chooser.answer = kSmallFile;
+    QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(chooser.calls, 1);
+    QVERIFY(w->ItemsStore().GetCount() > 10);
+
+    QVERIFY2(chooser.filter.startsWith("ODX Files(*.odx,*.xml)|*.odx;*.xml|"),
+             qPrintable(chooser.filter));
+    const QStringList entries = app::QtNameFilter(chooser.filter).split(";;");
+    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries[0], "ODX Files(*.odx,*.xml) (*.odx *.xml)");
+    QVERIFY(entries[1].startsWith("All ODX files ("));
+    QCOMPARE(entries[2], "All files (*) (*)");
+
+    // What each entry lists, with the dialog's pattern rules.
+    auto matches = [&entries](int entry, const QString &name) {
+      const QString list = entries[entry].section('(', -1).chopped(1);
+      for (const QString &p : list.split(' '))
+        if (QRegularExpression(
+                QRegularExpression::wildcardToRegularExpression(p))
+                .match(name)
+                .hasMatch())
+          return true;
+      return false;
+    };
+    QVERIFY(matches(0, "a.odx") && matches(0, "b.xml"));
+    QVERIFY(!matches(0, "c.odx-d"));
+    for (const char *ext : {"odx", "odx-d", "odx-c", "odx-cs", "odx-v", "odx-f",
+                            "odx-e", "odx-m", "odx-fd"})
+      QVERIFY2(matches(1, QStringLiteral("x.") + QLatin1String(ext)), ext);
+    QVERIFY(!matches(1, "notes.txt"));
+    QVERIFY(matches(2, "notes.txt"));
+  }
+
+  void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {
+    auto w = ShownWindow();
+    QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");
+    filter->setText(QStringLiteral("short-name"));
+    filter->deselect();
+    Items(*w)->setFocus();
+    QTRY_VERIFY(Items(*w)->hasFocus());
+    QTest::keyClick(Items(*w), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(filter->hasFocus());
+    QCOMPARE(filter->selectedText(), QStringLiteral("short-name"));
+    QTest::keyClicks(filter, QStringLiteral("x"));
+    QCOMPARE(filter->text(), QStringLiteral("x"));
+  }
+
+  // F3 and Shift+F3 walk the hits, Enter on a focused hit jumps too.
+  void keysWalkTheHitsAndJump() {
+    auto w = ShownWindow();
+    QTest::keyClick(w.get(), Qt::Key_F3); // nothing to walk yet
+    QVERIFY(!Items(*w)->currentIndex().isValid());
+
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("short-name"));
+    const int hits = w->ResultsModel().rowCount();
+    QCOMPARE(hits, 13);
+    QTreeView *results = Control<QTreeView>(*w, "treeResults");
+    auto expectJumpedTo = [&](int row) {
+      const NodeHandle hit =
+          w->ResultsModel().NodeFromIndex(w->ResultsModel().index(row, 0));
+      QCOMPARE(CurrentItem(*w),
+               outline::ResultTarget(w->ResultsStore(), hit, w->ItemsStore()));
+      QVERIFY(
+          Items(*w)->selectionModel()->isSelected(Items(*w)->currentIndex()));
+      QTRY_VERIFY(Items(*w)->hasFocus());
+    };
+    // Rows visited by F3 (+1) and Shift+F3 (-1), wrapping at both ends.
+    const QList<QPair<int, int>> steps{
+        {+1, 0}, {+1, 1}, {-1, 0}, {-1, hits - 1}, {+1, 0}};
+    for (const auto &[step, row] : steps) {
+      QWidget *focus = QApplication::focusWidget();
+      QTest::keyClick(focus ? focus : w.get(), Qt::Key_F3,
+                      step > 0 ? Qt::NoModifier : Qt::ShiftModifier);
+      QCOMPARE(results->currentIndex().row(), row);
+      expectJumpedTo(row);
+    }
+
+    Items(*w)->setCurrentIndex(QModelIndex());
+    results->setFocus();
+    QTRY_VERIFY(results->hasFocus());
+    results->setCurrentIndex(w->ResultsModel().index(4, 0));
+    QVERIFY(!Items(*w)->currentIndex().isValid());
+    QTest::keyClick(results, Qt::Key_Return);
+    expectJumpedTo(4);
+  }
+
+  void ctrlCCopiesTheFullLabelOfTheFocusedTree() {
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("xmlns"));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    QVERIFY(w->ResultsStore().GetCount() >= 1);
+    // The first outline label spans two lines: the copy keeps them.
+    QVERIFY(w->ItemsStore().GetText(0).toQString().contains('\n'));
+    for (const char *name : {"treeItems", "treeResults"}) {
+      QTreeView *tree = Control<QTreeView>(*w, name);
+      tree->setFocus();
+      tree->setCurrentIndex(tree->model()->index(0, 0));
+      clipboard->clear();
+      QTest::keyClick(tree, Qt::Key_C, Qt::ControlModifier);
+      QCOMPARE(clipboard->text(),
+               (tree == Items(*w) ? w->ItemsStore() : w->ResultsStore())
+                   .GetText(0)
+                   .toQString());
+    }
+    // An edit box keeps its own Ctrl+C.
+    QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");
+    filter->setFocus();
+    filter->setSelection(0, 3);
+    QTest::keyClick(filter, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), QStringLiteral("xml"));
+  }
+
+  // The window's own key handling leaves the trees' navigation keys alone.
+  void navigationKeysMoveInBothTrees() {
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("e"));
+    Items(*w)->expandAll();
+    for (QTreeView *tree : {Items(*w), Control<QTreeView>(*w, "treeResults")}) {
+      const QModelIndex first = tree->model()->index(0, 0);
+      tree->setFocus();
+      QTRY_VERIFY(tree->hasFocus());
+      tree->setCurrentIndex(first);
+      QTest::keyClick(tree, Qt::Key_End);
+      QVERIFY(tree->currentIndex().isValid());
+      QVERIFY(!tree->indexBelow(tree->currentIndex()).isValid());
+      QTest::keyClick(tree, Qt::Key_Home);
+      QCOMPARE(tree->currentIndex(), first);
+      QTest::keyClick(tree, Qt::Key_PageDown);
+      QVERIFY(tree->visualRect(tree->currentIndex()).top() >
+              tree->viewport()->height() / 2);
+      QTest::keyClick(tree, Qt::Key_PageUp);
+      QCOMPARE(tree->currentIndex(), first);
+    }
+  }
+
+  void statusLineShowsPathCountAndBuildTime() {
+    auto w = ShownWindow();
+    QLabel *path = Control<QLabel>(*w, "lblNodePath");
+    QLabel *count = Control<QLabel>(*w, "lblNodeCount");
+    QLabel *time = Control<QLabel>(*w, "lblBuildTime");
+    QCOMPARE(count->text(), QStringLiteral("0 nodes"));
+    QCOMPARE(time->text(), QString());
+
+    Browse(*w, kSmallFile);
+    QCOMPARE(count->text(),
+             QString("%1 nodes").arg(w->ItemsStore().GetCount()));
+    QVERIFY2(
+        QRegularExpression("^built in \\d+ ms$").match(time->text()).hasMatch(),
+        qPrintable(time->text()));
+    QCOMPARE(path->text(), QString());
+
+    Search(*w, QStringLiteral("cp_doiplogicaltesteraddress"));
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QVERIFY(CurrentItem(*w) != kNoNode);
+    // The first words of the node's labels from the top down.
+    QStringList names;
+    for (QModelIndex i = Items(*w)->currentIndex(); i.isValid(); i = i.parent())
+      names.prepend(i.data().toString().section(' ', 0, 0));
+    QCOMPARE(path->text(), names.join('/'));
+    QVERIFY(path->text().startsWith("ODX/"));
+
+    // From the outline and from a hit: the path of the outline node.
+    for (const char *action : {"actCopyItemPath", "actCopyHitPath"}) {
+      QGuiApplication::clipboard()->clear();
+      Trigger(*w, action);
+      QCOMPARE(QGuiApplication::clipboard()->text(), path->text());
+    }
+
+    // A rebuild clears the selection and the path with it.
+    Browse(*w, kOtherFile);
+    QCOMPARE(path->text(), QString());
+    QCOMPARE(count->text(),
+             QString("%1 nodes").arg(w->ItemsStore().GetCount()));
+  }
+
+  void aDeepPathShowsItsTailAndCopiesWhole() {
+    auto w = ShownWindow();
+    outline::OutlineStore &store = w->ItemsStore();
+    {
+      outline::StoreUpdate update(store);
+      NodeHandle parent = kNoNode;
+      for (int level = 0; level < 1'000; ++level)
+        parent = store.AddChild(parent, u"LEVEL-NAME **** deep");
+    }
+    const NodeHandle deepest = store.GetCount() - 1;
+    const QString full = outline::ElementPath(store, deepest);
+    QCOMPARE(full.size(), 1'000 * 11 - 1);
+    Items(*w)->setCurrentIndex(w->ItemsModel().IndexFromNode(deepest));
+    const QString shown = Control<QLabel>(*w, "lblNodePath")->text();
+    QVERIFY(shown.size() < full.size());
+    QVERIFY(shown.startsWith(QChar(0x2026)));
+    QVERIFY(full.endsWith(shown.mid(1)));
+    QCOMPARE(w->width(), 935); // the window kept its width
+    Trigger(*w, "actCopyItemPath");
+    QCOMPARE(QGuiApplication::clipboard()->text(), full);
+  }
+
+  // Expanding a big subtree runs in slices: the event loop keeps running,
+  // a new request or a rebuild stops it, and no stale slice comes back.
+  void expandAndCollapseBelowStayResponsive() {
+    auto w = ShownWindow();
+    FillTree(w->ItemsStore(), 200'000, 24);
+    QVERIFY(w->ItemsStore().GetCount() >= 200'000);
+    QTreeView *items = Items(*w);
+    const QModelIndex root = w->ItemsModel().index(0, 0);
+    items->setCurrentIndex(root);
+
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(0);
+    Trigger(*w, "actExpandBelow");
+    QVERIFY(w->Expander().IsRunning());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
+    QVERIFY2(ticks > 0, "the event loop never ran during the expansion");
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(SubtreeState(*w, 0, true));
+    QVERIFY(StatusMessage(*w).startsWith("Expanded "));
+    // The deepest rows are shown.
+    QTest::keyClick(items, Qt::Key_End);
+    QCOMPARE(w->ItemsStore().Depth(CurrentItem(*w)), 5u);
+
+    items->setCurrentIndex(root);
+    Trigger(*w, "actCollapseBelow");
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
+    QVERIFY(SubtreeState(*w, 0, false));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(items->indexBelow(root), QModelIndex());
+
+    // A collapse requested while expanding wins.
+    Trigger(*w, "actExpandBelow");
+    QVERIFY(w->Expander().IsRunning());
+    Trigger(*w, "actCollapseBelow");
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
+    QTest::qWait(50);
+    QVERIFY(SubtreeState(*w, 0, false));
+
+    Trigger(*w, "actExpandBelow");
+    QVERIFY(w->Expander().IsRunning());
+    Browse(*w, kSmallFile);
+    QVERIFY(!w->Expander().IsRunning());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QTest::qWait(50);
+    QVERIFY(w->ItemsStore().GetCount() > 10);
+  }
+
+  void collapseBelowAndAsteriskWorkOnTheCurrentSubtree() {
+    auto w = ShownWindow();
+    FillTree(w->ItemsStore(), 5'000, 6);
+    QTreeView *items = Items(*w);
+    items->expandAll();
+    const NodeHandle second = w->ItemsStore().Child(0, 1);
+    items->setCurrentIndex(w->ItemsModel().IndexFromNode(second));
+    Trigger(*w, "actCollapseBelow");
+    QTRY_VERIFY(!w->Expander().IsRunning());
+    QVERIFY(SubtreeState(*w, second, false));
+    QVERIFY(SubtreeState(*w, w->ItemsStore().Child(0, 0), true));
+    QVERIFY(SubtreeState(*w, w->ItemsStore().Child(0, 2), true));
+    QVERIFY(items->isExpanded(w->ItemsModel().index(0, 0)));
+
+    // Keypad '*' goes through the same sliced expansion.
+    items->setFocus();
+    QTest::keyClick(items, Qt::Key_Asterisk, Qt::KeypadModifier);
+    QTRY_VERIFY(!w->Expander().IsRunning());
+    QVERIFY(SubtreeState(*w, second, true));
+    QVERIFY(StatusMessage(*w).startsWith("Expanded "));
+  }
+
+  void expansionStopsAtTheRowLimit() {
+    auto w = ShownWindow();
+    FillTree(w->ItemsStore(), 50'000, 24);
+    w->Expander().SetMaxShownRows(1'000);
+    Items(*w)->setCurrentIndex(w->ItemsModel().index(0, 0));
+    Trigger(*w, "actExpandBelow");
+    QTRY_VERIFY(!w->Expander().IsRunning());
+    QVERIFY(!SubtreeState(*w, 0, true));
+    int shown = 0;
+    for (QModelIndex i = w->ItemsModel().index(0, 0); i.isValid();
+         i = Items(*w)->indexBelow(i))
+      ++shown;
+    // The root's row, and up to the limit below it: short of it by less
+    // than the one fan-out that no longer fitted.
+    QVERIFY2(shown > 1'000 - 24 && shown <= 1'000 + 1,
+             qPrintable(QString::number(shown)));
+    QVERIFY(StatusMessage(*w).contains("stopped at 1000"));
+  }
+};
+
+int main(int argc, char *argv[]) {
+  app::ViewerApplication app(argc, argv);
+  ConvenienceTests tests;
+  return QTest::qExec(&tests, argc, argv);
+}
+
+#include "ConvenienceTests.moc"

@@ -1,0 +1,374 @@
+#include "outline/OutlineModel.h"
+#include "tests/app/WindowFakes.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace gui_test;
+
+class MainWindowTests : public QObject, WindowHarness {
+  Q_OBJECT
+
+  QStringList ResultLabels(TfrmODXViewer &w) {
+    QStringList labels;
+    for (uint32_t i = 0; i < w.ResultsStore().GetCount(); ++i)
+      labels << w.ResultsStore().GetText(i).toQString();
+    return labels;
+  }
+
+private slots:
+  void init() { Reset(); }
+  void cleanup() { app::ViewerApplication::SetExceptionReporter({}); }
+
+  void firstStartWithNothingStored() {
+    auto w = ShownWindow();
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(),
+             QStringLiteral("<Click Browse>"));
+    QVERIFY(!w->Timer1->isActive());
+    QTest::qWait(250);
+    QCOMPARE(w->ItemsStore().GetCount(), 0u);
+    QVERIFY(messages.shown.isEmpty());
+    // Reading made the store's folder, but stored nothing.
+    QVERIFY(QDir(config->path() + "/kestrane").exists());
+    QCOMPARE(Stored(), QStringLiteral("<nothing stored>"));
+  }
+
+  void browseShowsStoresAndBuildsOnce() {
+    auto w = ShownWindow();
+    QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
+    Browse(*w, kSmallFile);
+    QCOMPARE(chooser.calls, 1);
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
+    QCOMPARE(Stored(), kSmallFile);
+    QCOMPARE(builds.count(), 1);
+    QVERIFY(w->ItemsStore().GetCount() > 10);
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(!Control<QProgressBar>(*w, "progComplete")->isVisible());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // The first label spans two lines in the file; rows stay one line high.
+    QVERIFY(w->ItemsStore().GetText(0).toQString().contains('\n'));
+    QTreeView *items = Control<QTreeView>(*w, "treeItems");
+    QVERIFY(items->visualRect(w->ItemsModel().index(0, 0)).height() <
+            2 * items->fontMetrics().lineSpacing());
+
+    // Cancelling changes nothing.
+    const uint32_t nodes = w->ItemsStore().GetCount();
+    Browse(*w, QString());
+    QCOMPARE(chooser.calls, 2);
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
+    QCOMPARE(Stored(), kSmallFile);
+    QCOMPARE(builds.count(), 1);
+    QCOMPARE(w->ItemsStore().GetCount(), nodes);
+  }
+
+  void typedPathIsStoredPerKeystrokeAndBuiltAtNextStart() {
+    {
+      auto w = ShownWindow();
+      QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
+      QLineEdit *path = Control<QLineEdit>(*w, "txtODXFilePath");
+      path->clear();
+      QCOMPARE(Stored(), QString());
+      for (const QChar c : kOtherFile.left(6)) {
+        QTest::keyClicks(path, QString(c));
+        QCOMPARE(Stored(), path->text());
+      }
+      QTest::keyClicks(path, kOtherFile.mid(6));
+      QCOMPARE(Stored(), kOtherFile);
+      QTest::qWait(200);
+      QCOMPARE(builds.count(), 0);
+    }
+    auto next = NewWindow();
+    QSignalSpy builds(&next->ItemsModel(), &QAbstractItemModel::modelReset);
+    Show(*next);
+    QCOMPARE(Control<QLineEdit>(*next, "txtODXFilePath")->text(), kOtherFile);
+    QVERIFY(next->Timer1->isActive());
+    QTRY_COMPARE(builds.count(), 1);
+    QVERIFY(!next->Timer1->isActive());
+    QVERIFY(next->ItemsStore().GetCount() > 0);
+    QTest::qWait(250);
+    QCOMPARE(builds.count(), 1);
+  }
+
+  void unusableRememberedFileGivesOneMessage_data() {
+    QTest::addColumn<QString>("remembered");
+    QTest::newRow("empty path") << QString();
+    QTest::newRow("deleted file") << kCorpus + "/deleted.odx";
+  }
+  void unusableRememberedFileGivesOneMessage() {
+    QFETCH(QString, remembered);
+    Store(remembered);
+    auto w = ShownWindow();
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), remembered);
+    QTRY_COMPARE(messages.shown.size(), 1);
+    QCOMPARE(messages.shown[0].text, QStringLiteral("Could not open file."));
+    QCOMPARE(messages.shown[0].caption, QStringLiteral("Kestrane ODX Parser"));
+    QCOMPARE(messages.shown[0].icon, desktop::MessageIcon::None);
+    QTest::qWait(300);
+    QCOMPARE(messages.shown.size(), 1);
+    QCOMPARE(w->ItemsStore().GetCount(), 0u);
+    QVERIFY(!Control<QProgressBar>(*w, "progComplete")->isVisible());
+  }
+
+  void startupFileIsTakenAsIfBrowsed() {
+    Store(kOtherFile);
+    auto w = NewWindow();
+    w->SetStartupFile(kSmallFile);
+    QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
+    Show(*w);
+    QTRY_COMPARE(builds.count(), 1);
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
+    QCOMPARE(Stored(), kSmallFile);
+    QVERIFY(!w->Timer1->isActive());
+    QTest::qWait(250);
+    QCOMPARE(builds.count(), 1);
+  }
+
+  void enterInFilterSearchesOnceAndTypesNothing_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Shift+Enter")
+        << int(Qt::Key_Return) << int(Qt::ShiftModifier);
+    QTest::newRow("Ctrl+Enter")
+        << int(Qt::Key_Return) << int(Qt::ControlModifier);
+    QTest::newRow("keypad Enter")
+        << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+  }
+  void enterInFilterSearchesOnceAndTypesNothing() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");
+    QTest::keyClicks(filter, QStringLiteral("short-NAME"));
+    QSignalSpy searches(&w->ResultsModel(), &QAbstractItemModel::modelReset);
+    QTest::keyClick(filter, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(searches.count(), 1);
+    QCOMPARE(filter->text(), QStringLiteral("short-NAME"));
+    const QStringList hits = ResultLabels(*w);
+    QCOMPARE(hits.size(), 13);
+    for (const QString &hit : hits)
+      QVERIFY2(hit.startsWith("SHORT-NAME = "), qPrintable(hit));
+
+    // Other keys still type and search nothing.
+    QTest::keyClicks(filter, QStringLiteral(" c"));
+    QTest::keyClick(filter, Qt::Key_Backspace);
+    QCOMPARE(filter->text(), QStringLiteral("short-NAME "));
+    QCOMPARE(searches.count(), 1);
+  }
+
+  // Enter in the search box runs the search of the document; the initial
+  // path names no file for the XML view.
+  void handOffsFromTheWindow() {
+    auto w = ShownWindow();
+    QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
+    spec->setText(QStringLiteral("COMPARAM"));
+    QTest::keyClick(spec, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(messages.Texts(), QStringList{"Close Acrobat Reader"});
+    QCOMPARE(shell.calls.size(), 1u);
+    QCOMPARE(shell.calls[0].verb, "open");
+    QCOMPARE(shell.calls[0].file, "acrord32.exe");
+    const QByteArray &parameters = shell.calls[0].parameters;
+    QVERIFY2(parameters.startsWith("/a \"search=COMPARAM\" ") &&
+                 parameters.endsWith("odx.pdf"),
+             parameters.constData());
+    QCOMPARE(spec->text(), QStringLiteral("COMPARAM"));
+
+    messages.shown.clear();
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"), Qt::LeftButton);
+    QCOMPARE(messages.Texts(), QStringList{"The file does not exist."});
+    QCOMPARE(shell.calls.size(), 1u);
+  }
+
+  void focusIntoSearchSpecSelectsAll() {
+    auto w = ShownWindow();
+    QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
+    QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");
+    spec->setText(QStringLiteral("DIAG-LAYER"));
+    for (const bool byMouse : {false, true}) {
+      filter->setFocus(Qt::OtherFocusReason);
+      spec->deselect();
+      if (byMouse)
+        QTest::mouseClick(spec, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+      else
+        spec->setFocus(Qt::TabFocusReason);
+      QTRY_COMPARE(spec->selectedText(), QStringLiteral("DIAG-LAYER"));
+    }
+    // Typing now replaces the whole text.
+    QTest::keyClicks(spec, QStringLiteral("X"));
+    QCOMPARE(spec->text(), QStringLiteral("X"));
+  }
+
+  void clicksMoveBetweenTheTrees() {
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Control<QLineEdit>(*w, "txtFilter")
+        ->setText(QStringLiteral("cp_doiplogicaltesteraddress"));
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdSearch"), Qt::LeftButton);
+    QTreeView *results = Control<QTreeView>(*w, "treeResults");
+    QTreeView *items = Control<QTreeView>(*w, "treeItems");
+    QVERIFY(w->ResultsStore().GetCount() >= 1);
+
+    const QModelIndex hit = w->ResultsModel().index(0, 0);
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      results->visualRect(hit).center());
+    const QModelIndex target = items->currentIndex();
+    QVERIFY(target.isValid());
+    QCOMPARE(target.data().toString(), hit.data().toString());
+    QVERIFY(items->selectionModel()->isSelected(target));
+    QVERIFY(items->isExpanded(target.parent()));
+    QTRY_VERIFY(items->hasFocus());
+
+    // A click on the outline node picks its element name.
+    items->scrollTo(target);
+    QTest::mouseClick(items->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      items->visualRect(target).center());
+    const QString label = target.data().toString();
+    QCOMPARE(Control<QLineEdit>(*w, "txtSearchSpec")->text(),
+             label.left(label.indexOf(' ')));
+  }
+
+  void resultClickAfterARebuildDoesNothingHarmful() {
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("short-name"));
+    Control<QTreeView>(*w, "treeResults")
+        ->setCurrentIndex(w->ResultsModel().index(3, 0));
+    Browse(*w, kOtherFile);
+    // The old hits went with the outline they pointed into.
+    QCOMPARE(w->ResultsStore().GetCount(), 0u);
+    QTreeView *items = Control<QTreeView>(*w, "treeItems");
+    items->setCurrentIndex(QModelIndex());
+    w->treeResultsClick();
+    QVERIFY(!items->currentIndex().isValid());
+  }
+
+  // Thrown from a click and a key: the exception is shown and the next
+  // event is handled as usual.
+  void exceptionFromAHandlerIsShownAndTheProgramGoesOn() {
+    auto w = ShownWindow();
+    chooser.failWith = "chooser broke";
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(exceptions, QStringList{"chooser broke"});
+    chooser.failWith = nullptr;
+
+    messages.failWith = "box broke";
+    QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
+    QTest::keyClick(spec, Qt::Key_Return);
+    QCOMPARE(exceptions, (QStringList{"chooser broke", "box broke"}));
+    QVERIFY(shell.calls.empty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    messages.failWith = nullptr;
+    QTest::keyClick(spec, Qt::Key_Return);
+    QCOMPARE(shell.calls.size(), 1u);
+    Browse(*w, kSmallFile);
+    QVERIFY(w->ItemsStore().GetCount() > 0);
+    QCOMPARE(exceptions.size(), 2);
+  }
+
+  // The application's own catch, for whatever event a handler outside the
+  // window throws from; a foreign exception shows an empty text.
+  void notifyCatchesWhatAnEventThrows() {
+    struct Thrower : QObject {
+      bool foreign = false;
+      bool event(QEvent *e) override {
+        if (e->type() != QEvent::User)
+          return QObject::event(e);
+        if (foreign)
+          throw 42;
+        throw std::runtime_error("event broke");
+      }
+    } thrower;
+    QEvent first(QEvent::User);
+    QVERIFY(!QCoreApplication::sendEvent(&thrower, &first));
+    thrower.foreign = true;
+    QEvent second(QEvent::User);
+    QVERIFY(!QCoreApplication::sendEvent(&thrower, &second));
+    QCOMPARE(exceptions, (QStringList{"event broke", QString()}));
+  }
+
+  void exceptionFromTheStartupBuildIsShown() {
+    Store(QString());
+    messages.failWith = "build broke";
+    auto w = ShownWindow();
+    QTRY_COMPARE(exceptions, QStringList{"build broke"});
+    QVERIFY(!w->Timer1->isActive());
+    QVERIFY(!Control<QProgressBar>(*w, "progComplete")->isVisible());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    messages.failWith = nullptr;
+    Browse(*w, kSmallFile);
+    QVERIFY(w->ItemsStore().GetCount() > 0);
+  }
+
+  void imagesTreesAndTabOrder() {
+    auto w = ShownWindow();
+    QCOMPARE(w->ImageList1().size(), 3);
+    for (const QIcon &icon : w->ImageList1())
+      QVERIFY(!icon.pixmap(16, 16).toImage().isNull());
+    QVERIFY(!Control<QLabel>(*w, "TntImage1")->pixmap().isNull());
+    QVERIFY(!Control<QPushButton>(*w, "TntButton1")->isVisible());
+    for (const char *name : {"treeItems", "treeResults"}) {
+      QTreeView *tree = Control<QTreeView>(*w, name);
+      QVERIFY(tree->uniformRowHeights());
+      // The selection stays visible while the focus is elsewhere.
+      QCOMPARE(tree->palette().color(QPalette::Inactive, QPalette::Highlight),
+               tree->palette().color(QPalette::Active, QPalette::Highlight));
+    }
+    // Bottom panel first, then the top panel, then the two trees.
+    QStringList chain;
+    QWidget *start = Control<QWidget>(*w, "txtSearchSpec");
+    QWidget *at = start;
+    do {
+      if (at->focusPolicy() & Qt::TabFocus && at->isVisibleTo(w.get()))
+        chain << at->objectName();
+      at = at->nextInFocusChain();
+    } while (at != start);
+    QCOMPARE(chain,
+             (QStringList{"txtSearchSpec", "cmdSearchSpec", "cmdViewInXML",
+                          "txtODXFilePath", "txtFilter", "cmdBrowse",
+                          "cmdSearch", "treeItems", "treeResults"}));
+  }
+
+  // The form's controls fill 935 x 479; the status line adds below them.
+  void geometryAtDesignSizeAndAfterResize() {
+    auto w = ShownWindow();
+    auto at = [&w](const char *name) {
+      QWidget *c = Control<QWidget>(*w, name);
+      return QRect(c->mapTo(w.get(), QPoint(0, 0)), c->size());
+    };
+    const int status = at("statusLine").height();
+    QVERIFY(status > 0);
+    QCOMPARE(w->size(), QSize(935, 479 + status));
+    QCOMPARE(at("statusLine"), QRect(0, 479, 935, status));
+    QCOMPARE(at("TntPanel2"), QRect(0, 0, 935, 57));
+    QCOMPARE(at("txtODXFilePath"), QRect(56, 6, 321, 24));
+    QCOMPARE(at("cmdSearch"), QRect(384, 32, 109, 22));
+    QCOMPARE(at("txtFilter"), QRect(7, 30, 370, 24));
+    QCOMPARE(at("treeItems"), QRect(0, 57, 577, 391));
+    QCOMPARE(at("treeResults"), QRect(585, 57, 350, 391));
+    QCOMPARE(at("TntPanel1"), QRect(0, 448, 935, 31));
+    QCOMPARE(at("cmdViewInXML"), QRect(439, 448 + 4, 157, 22));
+    QCOMPARE(Control<QSplitter>(*w, "TntSplitter1")->handleWidth(), 8);
+
+    w->resize(1200, 640 + status);
+    QTRY_COMPARE(at("TntPanel1"), QRect(0, 640 - 31, 1200, 31));
+    QCOMPARE(at("statusLine"), QRect(0, 640, 1200, status));
+    QCOMPARE(at("TntPanel2"), QRect(0, 0, 1200, 57));
+    QCOMPARE(at("treeItems"), QRect(0, 57, 577, 640 - 57 - 31));
+    QCOMPARE(at("treeResults"), QRect(585, 57, 1200 - 585, 640 - 57 - 31));
+    QCOMPARE(at("txtSearchSpec"), QRect(8, 640 - 31 + 2, 289, 24));
+  }
+};
+
+int main(int argc, char *argv[]) {
+  app::ViewerApplication app(argc, argv);
+  MainWindowTests tests;
+  return QTest::qExec(&tests, argc, argv);
+}
+
+#include "MainWindowTests.moc"

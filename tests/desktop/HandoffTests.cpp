@@ -1,0 +1,160 @@
+#include "desktop/Handoffs.h"
+#include "tests/ScratchFiles.h"
+
+#include "tests/desktop/RecordingMessages.h"
+#include "tests/desktop/RecordingShell.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QObject>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace {
+
+using desktop::MessageIcon;
+using desktop::RecordingMessages;
+using desktop::RecordingShell;
+using Message = RecordingMessages::Shown;
+
+void SetText(cvexString &s, const QString &text) {
+  s.AssignWide(reinterpret_cast<const char16_t *>(text.utf16()));
+}
+
+class HandoffTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(scratch.isValid());
+    appDir = scratch.path() + "/my app/";
+    files = scratch.path() + "/data files/";
+    ASSERT_TRUE(QDir().mkpath(appDir));
+    ASSERT_TRUE(QDir().mkpath(files));
+  }
+
+  void Search(const QString &text, const QString &dir) {
+    cvexString t, d;
+    SetText(t, text);
+    SetText(d, dir);
+    desktop::SearchSpec(t, d, messages, shell, &owner);
+  }
+
+  void View(const QString &path, const QString &dir) {
+    cvexString p, d;
+    SetText(p, path);
+    SetText(d, dir);
+    desktop::ViewInXml(p, d, messages, shell, &owner);
+  }
+
+  QTemporaryDir scratch;
+  QString appDir, files;
+  QObject owner;
+  RecordingShell shell;
+  RecordingMessages messages{&shell};
+};
+
+TEST_F(HandoffTest, SearchWarnsFirstAndPassesTheRequestVerbatim) {
+  struct Case {
+    QString text, dir;
+    QByteArray parameters;
+  };
+  const Case cases[] = {
+      {"NAME", R"(C:\Viewer\)", R"(/a "search=NAME" C:\Viewer\odx.pdf)"},
+      {"", "/opt/odx/", R"(/a "search=" /opt/odx/odx.pdf)"},
+      {R"(say "hi")", "/opt/odx/", R"(/a "search=say "hi"" /opt/odx/odx.pdf)"},
+      {" DIAG-COMM ", "/opt/my odx app/",
+       R"(/a "search= DIAG-COMM " /opt/my odx app/odx.pdf)"},
+  };
+  for (const Case &c : cases)
+    Search(c.text, c.dir);
+
+  ASSERT_EQ(shell.calls.size(), std::size(cases));
+  ASSERT_EQ(static_cast<size_t>(messages.shown.size()), std::size(cases));
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Message &m = messages.shown[k];
+    EXPECT_EQ(m.text, "Close Acrobat Reader");
+    EXPECT_EQ(m.caption, "ODX Viewer");
+    EXPECT_EQ(m.icon, MessageIcon::None);
+    EXPECT_EQ(m.shellCallsBefore, k);
+    const RecordingShell::Call &call = shell.calls[k];
+    EXPECT_EQ(call.owner, &owner);
+    EXPECT_EQ(call.verb, "open");
+    EXPECT_EQ(call.file, "acrord32.exe");
+    EXPECT_EQ(call.parameters, cases[k].parameters);
+  }
+  EXPECT_EQ(shell.calls[0].parameters.size(), 34);
+}
+
+TEST_F(HandoffTest, MissingPathsOnlyShowTheMessage) {
+  for (const QString &path :
+       {QString("<Click Browse>"), QString(), files + "missing.odx"})
+    View(path, appDir);
+  EXPECT_TRUE(shell.calls.empty());
+  ASSERT_EQ(messages.shown.size(), 3);
+  for (const Message &m : messages.shown) {
+    EXPECT_EQ(m.text, "The file does not exist.");
+    EXPECT_EQ(m.caption, "Wren ODX");
+    EXPECT_EQ(m.icon, MessageIcon::Information);
+  }
+  EXPECT_FALSE(QFile::exists(appDir + "junk.xml"));
+}
+
+TEST_F(HandoffTest, OdxInAnyCaseIsCopiedToJunkXmlAndTheCopyOpened) {
+  const QString names[] = {"a.ODX", "b.Odx", "c.odx", "d.v1.2.odx"};
+  for (const QString &name : names) {
+    WriteFile(files + name, name.toUtf8());
+    View(files + name, appDir);
+    EXPECT_EQ(ReadFile(appDir + "junk.xml"), name.toUtf8());
+  }
+  ASSERT_EQ(shell.calls.size(), std::size(names));
+  for (const RecordingShell::Call &call : shell.calls) {
+    EXPECT_EQ(call.owner, &owner);
+    EXPECT_EQ(call.verb, "open");
+    EXPECT_EQ(call.file, (appDir + "junk.xml").toLocal8Bit());
+    EXPECT_TRUE(call.parameters.isEmpty());
+  }
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(QDir(appDir).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"junk.xml"}));
+}
+
+TEST_F(HandoffTest, OtherFilesAndFoldersOpenWhereTheyLie) {
+  WriteFile(files + "plain.xml", "<x/>");
+  WriteFile(files + "long.odxml", "<x/>");
+  WriteFile(files + "noext", "<x/>");
+  const QString paths[] = {files + "plain.xml", files + "long.odxml",
+                           files + "noext", files.chopped(1)};
+  for (const QString &path : paths)
+    View(path, appDir);
+  ASSERT_EQ(shell.calls.size(), std::size(paths));
+  for (size_t k = 0; k < std::size(paths); ++k)
+    EXPECT_EQ(shell.calls[k].file, paths[k].toLocal8Bit());
+  EXPECT_FALSE(QFile::exists(appDir + "junk.xml"));
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(HandoffTest, FailedCopyOpensTheChosenFileNotAStaleCopy) {
+  WriteFile(files + "first.odx", "first");
+  WriteFile(files + "second.odx", "second");
+  View(files + "first.odx", appDir);
+  ASSERT_EQ(ReadFile(appDir + "junk.xml"), "first");
+
+  WriteFile(scratch.path() + "/plain file", "not a folder");
+  const QString unusable[] = {scratch.path() + "/no such dir/",
+                              scratch.path() + "/plain file/"};
+  for (const QString &dir : unusable)
+    View(files + "second.odx", dir);
+  // A folder named like an .odx file cannot be copied: it opens as it is.
+  ASSERT_TRUE(QDir().mkpath(files + "folder.odx"));
+  View(files + "folder.odx", appDir);
+
+  ASSERT_EQ(shell.calls.size(), 4u);
+  EXPECT_EQ(shell.calls[1].file, (files + "second.odx").toLocal8Bit());
+  EXPECT_EQ(shell.calls[2].file, (files + "second.odx").toLocal8Bit());
+  EXPECT_EQ(shell.calls[3].file, (files + "folder.odx").toLocal8Bit());
+  EXPECT_EQ(ReadFile(appDir + "junk.xml"), "first");
+}
+
+} // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "desktop/Messages.h"
+#include "tests/desktop/RecordingShell.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <cstddef>
+#include <stdexcept>
+
+namespace desktop {
+
+// Records every message instead of showing it, with how many shell starts
+// the shell given (if any) had recorded by then, so a test can tell what
+// came first.
+class RecordingMessages final : public MessageSink {
+public:
+  struct Shown {
+    QString text;
+    QString caption;
+    MessageIcon icon;
+    std::size_t shellCallsBefore;
+  };
+
+  explicit RecordingMessages(const RecordingShell *shell = nullptr)
+      : shell_(shell) {}
+
+  void ShowMessage(const QString &text, const QString &caption,
+                   MessageIcon icon) override {
+    if (failWith)
+      throw std::runtime_error(failWith);
+    shown.append({text, caption, icon, shell_ ? shell_->calls.size() : 0});
+  }
+
+  QStringList Texts() const {
+    QStringList texts;
+    for (const Shown &s : shown)
+      texts << s.text;
+    return texts;
+  }
+
+  QList<Shown> shown;
+  const char *failWith = nullptr; // throws instead of showing
+
+private:
+  const RecordingShell *shell_;
+};
+
+} // namespace desktop

@@ -1,0 +1,145 @@
+#include "outline/OutlineBuilder.h"
+#include "tests/outline/RecordingSurroundings.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <string>
+
+namespace outline {
+namespace {
+
+class OutlineBuilderTest : public ::testing::Test {
+protected:
+  // The outline of `body` placed after a 21-byte declaration.
+  std::string Outline(const std::string &body) {
+    const QString path = dir.filePath("in.xml");
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("<?xml version=\"1.0\"?>\n" + body).c_str());
+    f.close();
+    return BuildFile(path);
+  }
+
+  // One line per node: indent by depth, image, label.
+  std::string BuildFile(const QString &path) {
+    cvexString p;
+    p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
+    status = BuildOutline(p, store, around, around);
+    std::string out;
+    for (uint32_t i = 0; i < store.GetCount(); ++i)
+      out += std::string(2 * (store.Depth(i) - 1), ' ') +
+             std::to_string(store.ImageIndex(i)) + " " +
+             store.GetText(i).toQString().toStdString() + "\n";
+    return out;
+  }
+
+  QTemporaryDir dir;
+  BuildStatus status = BuildStatus::Built;
+  OutlineStore store;
+  RecordingSurroundings around;
+};
+
+TEST_F(OutlineBuilderTest, ContainersLeavesAndDescriptions) {
+  const struct {
+    const char *body;
+    const char *outline;
+  } cases[] = {
+      {"<A x=\"1\">t</A>", "0 A = t **** x=\"1\"\n"},
+      {"<A><B>t</B></A>", "2 A\n  0 B = t\n"},
+      {"<A/>", "0 A\n"},
+      {"<A></A>", "0 A\n"},
+      {"<A k=\"v\"/>", "0 A **** k=\"v\"\n"},
+      {"<A k=\"v\"><B/></A>", "2 A **** k=\"v\"\n  0 B\n"},
+      {"<A>x &amp; y</A>", "0 A = x & y\n"},
+      {"<A><!-- note --><B/></A>", "2 A\n  0 B\n"},
+      // End tags with nothing open leave the next element at the top.
+      {"</X><A/>", "0 A\n"},
+      {"<A></B></C><D/>", "0 A\n0 D\n"},
+      // A description with only text is an ordinary leaf.
+      {"<DESC>Hello</DESC>", "0 DESC = Hello\n"},
+      {"<DESC><p>Hi</p></DESC>", "2 DESC\n  0 <p>Hi</p></DESC>\n"},
+      // Entities stay as written; elements after it come back at DESC level.
+      {"<R><DESC><p>a &amp; b</p></DESC><N>v</N></R>",
+       "2 R\n  2 DESC\n    0 <p>a &amp; b</p></DESC>\n  0 N = v\n"},
+      // A second DESC start tag moves the capture start; one end tag ends it.
+      {"<DESC><p>a</p><DESC><q>b</q></DESC><Z/>",
+       "2 DESC\n  0 <q>b</q></DESC>\n0 Z\n"},
+      {"<DESC TI=\"x\"><p>y</p></DESC>",
+       "2 DESC **** TI=\"x\"\n  0 <p>y</p></DESC>\n"},
+      // An end tag named "DESC " is not a DESC end tag.
+      {"<R><DESC><p>a</p></DESC ><B/></DESC><C/></R>",
+       "2 R\n  2 DESC\n    0 <p>a</p></DESC ><B/></DESC>\n  0 C\n"},
+      // A DESC end tag before any DESC start tag makes no text node.
+      {"<A><B><X/></DESC><C/>", "2 A\n  2 B\n    0 X\n  0 C\n"},
+      // Never closed: nothing after the start tag makes a node.
+      {"<R><DESC><p>x</p><Q/>", "2 R\n  2 DESC\n"},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(Outline(c.body), c.outline) << c.body;
+  EXPECT_EQ(status, BuildStatus::Built);
+}
+
+TEST_F(OutlineBuilderTest, DepthIsClampedAt255) {
+  for (int n : {255, 256, 300}) {
+    std::string body;
+    for (int i = 0; i < n; ++i)
+      body += "<E" + std::to_string(i) + ">";
+    Outline(body + "<L/>");
+    ASSERT_EQ(store.GetCount(), uint32_t(n + 1)) << n;
+    uint32_t maxContainerDepth = 0;
+    for (uint32_t i = 0; i < store.GetCount(); ++i)
+      if (store.ImageIndex(i) == 2)
+        maxContainerDepth = std::max(maxContainerDepth, store.Depth(i));
+    EXPECT_EQ(maxContainerDepth, 255u) << n;
+    // The leaf goes under the deepest open container.
+    EXPECT_EQ(store.Depth(store.GetCount() - 1), 256u) << n;
+    if (n >= 256) { // the 256th start tag sits beside the level-255 node
+      EXPECT_EQ(store.Depth(255), 255u);
+      EXPECT_EQ(store.Parent(255), store.Parent(254));
+    }
+  }
+}
+
+TEST_F(OutlineBuilderTest, RestoresSurroundingsAndReportsProgress) {
+  Outline("<A><B>t</B><!-- c --></A>");
+  EXPECT_EQ(around.lastPosition, 100);
+  // position 0 at the start, one per token (4), 100 at the end
+  EXPECT_EQ(around.positions, 6);
+  EXPECT_EQ(around.busy, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(around.Restored());
+  EXPECT_FALSE(store.IsUpdating());
+}
+
+TEST_F(OutlineBuilderTest, UnopenableFileReportsItAndLeavesTreeEmpty) {
+  Outline("<A/>");
+  ASSERT_EQ(store.GetCount(), 1u);
+  for (const QString &path :
+       {dir.filePath("missing.odx"), QString(), dir.path()}) {
+    BuildFile(path);
+    EXPECT_EQ(store.GetCount(), 0u);
+    EXPECT_EQ(status, BuildStatus::CouldNotOpen);
+    EXPECT_TRUE(around.Restored());
+    EXPECT_FALSE(store.IsUpdating());
+  }
+}
+
+TEST_F(OutlineBuilderTest, ExceptionLeavesNothingInUpdateMode) {
+  around.throwAfter = 3;
+  EXPECT_THROW(Outline("<A><B/><C/><D/><E/></A>"), std::runtime_error);
+  EXPECT_FALSE(store.IsUpdating());
+  EXPECT_TRUE(around.Restored());
+  EXPECT_EQ(Outline("<A/>"), "0 A\n");
+}
+
+TEST_F(OutlineBuilderTest, SecondRunReplacesTheFirstAndStalesOldRefs) {
+  const std::string once = Outline("<A><B>t</B></A>");
+  const NodeRef old = store.Ref(1);
+  EXPECT_EQ(Outline("<A><B>t</B></A>"), once);
+  EXPECT_FALSE(store.IsLive(old));
+}
+
+} // namespace
+} // namespace outline

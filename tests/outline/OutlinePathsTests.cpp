@@ -1,0 +1,28 @@
+#include "outline/OutlinePaths.h"
+
+#include <gtest/gtest.h>
+
+namespace outline {
+namespace {
+
+TEST(OutlinePaths, ElementPathJoinsTheFirstWordsAndSubtreesAreRuns) {
+  OutlineStore store;
+  const NodeHandle odx = store.AddChild(kNoNode, u"ODX **** MODEL-VERSION");
+  const NodeHandle dlc = store.AddChild(odx, u"DIAG-LAYER-CONTAINER");
+  const NodeHandle name = store.AddChild(dlc, u"SHORT-NAME = Engine");
+  const NodeHandle desc = store.AddChild(dlc, u"DESC");
+  const NodeHandle text = store.AddChild(desc, u" <p>x</p>");
+  const NodeHandle next = store.AddChild(kNoNode, u"ODX");
+  EXPECT_EQ(ElementPath(store, name), "ODX/DIAG-LAYER-CONTAINER/SHORT-NAME");
+  EXPECT_EQ(ElementPath(store, text), "ODX/DIAG-LAYER-CONTAINER/DESC/");
+  EXPECT_EQ(ElementPath(store, kNoNode), QString());
+  EXPECT_EQ(ElementPath(store, 99), QString());
+  // Subtrees are runs of handles in pre-order.
+  EXPECT_EQ(SubtreeEnd(store, odx), next);
+  EXPECT_EQ(SubtreeEnd(store, name), desc);
+  EXPECT_EQ(SubtreeEnd(store, text), next);
+  EXPECT_EQ(SubtreeEnd(store, next), store.GetCount());
+}
+
+} // namespace
+} // namespace outline
