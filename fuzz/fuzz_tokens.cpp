@@ -1,24 +1,36 @@
 // The token reader over arbitrary bytes, loaded straight into `content` (the
 // outline-builder target covers the real Open).  Between tokens it calls
 // Position, PercentDone and CopyRaw as the builder does, and re-derives each
-// token's name from the bytes to catch a mis-cut.
+// token's name from the bytes to catch a mis-cut.  The first byte picks how
+// texts are read: byte for byte, or as UTF-8 (checked against Qt's decoder
+// wherever the bytes are well-formed).
 
 #include "fuzz/FuzzSupport.h"
 #include "xml/cvexXML.h"
 
+#include <QByteArray>
+#include <QString>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int32_t kStart = 21;
 
-// Bytes [from, to) widened and cut at the first NUL, as a token text is.
-std::u16string Bytes(const uint8_t *data, int32_t from, int32_t to) {
-  std::u16string out;
+// Bytes [from, to) as text, cut at the first NUL as a token text is;
+// `valid` turns false for UTF-8 bytes that are not well-formed.
+std::u16string Bytes(const uint8_t *data, int32_t from, int32_t to, bool utf8,
+                     bool &valid) {
+  std::string bytes;
   for (int32_t i = from; i < to && data[i] != 0; ++i)
-    out.push_back(data[i]);
-  return out;
+    bytes.push_back(static_cast<char>(data[i]));
+  if (!utf8)
+    return std::u16string(bytes.begin(), bytes.end());
+  const QString text = QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+  valid = text.toUtf8() == QByteArray::fromStdString(bytes);
+  return text.toStdU16String();
 }
 
 int32_t Find(const uint8_t *data, int32_t from, int32_t size, uint8_t c) {
@@ -30,16 +42,16 @@ int32_t Find(const uint8_t *data, int32_t from, int32_t size, uint8_t c) {
 
 // The name a token must carry, from the first '<' at or after `from`.
 std::u16string ExpectedName(const uint8_t *data, int32_t size, int32_t from,
-                            unsigned char kind) {
+                            unsigned char kind, bool utf8, bool &valid) {
   const int32_t m1 = Find(data, from, size, '<');
   const int32_t m2 = Find(data, m1 + 1, size, '>');
   if (kind == xtClose)
-    return Bytes(data, m1 + 2, m2);
+    return Bytes(data, m1 + 2, m2, utf8, valid);
   const int32_t bodyEnd = data[m2 - 1] == '/' ? m2 - 1 : m2;
   int32_t end = m1 + 1;
   while (end < bodyEnd && data[end] != ' ')
     ++end;
-  return Bytes(data, m1 + 1, end);
+  return Bytes(data, m1 + 1, end, utf8, valid);
 }
 
 } // namespace
@@ -53,6 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::memcpy(reader.content.data, data, size);
   reader.pos = kStart;
   reader.isOpen = true;
+  const bool utf8 = size > 0 && data[0] == 'U';
+  if (utf8)
+    reader.textEncoding = xml::Encoding::Utf8;
   const int32_t n = static_cast<int32_t>(size);
 
   unsigned char kind = 0xEE;
@@ -88,8 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (kind == xtOpen)
       FUZZ_CHECK(value.IsEmpty());
-    if (kind != xtComment)
-      FUZZ_CHECK(fuzz::View(name) == ExpectedName(data, n, before, kind));
+    if (kind != xtComment) {
+      bool valid = true;
+      const std::u16string expected =
+          ExpectedName(data, n, before, kind, utf8, valid);
+      FUZZ_CHECK(!valid || fuzz::View(name) == expected);
+    }
 
     // CopyRaw as the builder uses it: from just past an earlier start tag
     // up to here, byte for byte, never beyond pos.
@@ -98,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t from =
         lastOpenEnd >= 0 && after - lastOpenEnd <= 512 ? lastOpenEnd : before;
     reader.CopyRaw(from, raw.data(), copied);
-    FUZZ_CHECK(copied == after - from);
-    for (int32_t i = 0; i < copied; ++i)
+    FUZZ_CHECK(copied <= after - from && (utf8 || copied == after - from));
+    for (int32_t i = 0; i < copied && !utf8; ++i)
       FUZZ_CHECK(raw[size_t(i)] == data[from + i]);
     reader.CopyRaw(after + 1, raw.data(), copied);
     FUZZ_CHECK(copied == 0);

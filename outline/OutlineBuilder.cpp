@@ -25,6 +25,13 @@ bool IsDesc(const cvexString &name) {
          b[3] == u'C' && b[4] == 0;
 }
 
+// "<?pi ...?>" and "<!DOCTYPE ...>" arrive as start tags named "?..." or
+// "!...".
+bool IsDeclarationLike(const cvexString &name) {
+  return name.buffer != nullptr &&
+         (name.buffer[0] == u'?' || name.buffer[0] == u'!');
+}
+
 // Puts the surroundings back on every way out of a run, also when an
 // exception (out of memory) leaves it, so the tree never stays in update
 // mode and the cursor never stays busy.
@@ -126,7 +133,12 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   progress.SetVisible(true);
 
   cvexXML reader;
-  if (!reader.Open(filePath, 0)) {
+  switch (reader.OpenDocument(filePath)) {
+  case cvexXML::LoadResult::Loaded:
+    break;
+  case cvexXML::LoadResult::TooLarge:
+    return BuildStatus::TooLarge;
+  case cvexXML::LoadResult::CouldNotOpen:
     return platform::DiagnoseFile(filePath.buffer) ==
                    platform::FileProblem::TooLarge
                ? BuildStatus::TooLarge
@@ -144,6 +156,14 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   while (reader.NextToken(kind, name, value, attributes)) {
     switch (kind) {
     case xtOpen: {
+      // A processing instruction or document type declaration has no end
+      // tag: it is a leaf, or everything after it would nest below it.
+      if (IsDeclarationLike(name)) {
+        if (!capturing)
+          tree.AddChildJoined(stack[depth], label.Container(name, attributes),
+                              kLeafImage);
+        break;
+      }
       const bool startsDescription = IsDesc(name);
       if (startsDescription)
         captureStart = reader.Position();

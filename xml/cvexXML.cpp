@@ -1,6 +1,9 @@
 #include "xml/cvexXML.h"
 
+#include "xml/TextEncoding.h"
+
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,7 +11,6 @@
 
 namespace {
 
-constexpr int32_t kDeclarationLength = 21;
 constexpr const char *kDeclaration = "<?xml version=\"1.0\"?>";
 
 // Closes the file on every early way out of a read-mode Open (failure or an
@@ -39,18 +41,20 @@ inline int32_t FindByte(const unsigned char *data, int32_t from, int32_t end,
   return hit ? int32_t(static_cast<const unsigned char *>(hit) - data) : -1;
 }
 
-// Widens bytes [from, to) into `text`, one character per byte, growing it at
-// most once (contents dropped) and ending it with Terminate.  Returns whether
-// an '&' was among the bytes, noted in the same pass so that text without a
-// reference costs no second scan.
+// Cuts bytes [from, to) into `text`, growing it at most once (contents
+// dropped) and ending it with Terminate.  The bytes are widened one to one in
+// a first pass that also notes any '&' and any byte >= 0x80; only a text that
+// holds such a byte and is read in another encoding than Latin-1 is decoded
+// again, so ASCII text costs one pass.  Returns whether an '&' was seen.
 inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
-                    int32_t to) {
+                    int32_t to, xml::Encoding encoding) {
   const int32_t length = to > from ? to - from : 0;
   if (text.capacity < length + 1)
     text.SetCapacity(length + 1, false);
   char16_t *out = text.buffer;
   const unsigned char *in = data + from;
   unsigned char amp = 0;
+  unsigned char high = 0;
   int32_t i = 0;
 #if defined(__SSE2__)
   // Sixteen bytes a step, widened with zero, any '&' noted.  The last step
@@ -59,10 +63,12 @@ inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
   const __m128i zero = _mm_setzero_si128();
   const __m128i ampersand = _mm_set1_epi8('&');
   __m128i seen = zero;
+  __m128i wide = zero;
   auto step16 = [&](int32_t at) {
     const __m128i bytes =
         _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + at));
     seen = _mm_or_si128(seen, _mm_cmpeq_epi8(bytes, ampersand));
+    wide = _mm_or_si128(wide, bytes);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at),
                      _mm_unpacklo_epi8(bytes, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at + 8),
@@ -72,6 +78,7 @@ inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
     const __m128i bytes =
         _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + at));
     seen = _mm_or_si128(seen, _mm_cmpeq_epi8(bytes, ampersand));
+    wide = _mm_or_si128(wide, bytes);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at),
                      _mm_unpacklo_epi8(bytes, zero));
   };
@@ -89,13 +96,31 @@ inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
   // Only the eight low lanes of an 8-byte load hold bytes; the high ones
   // compare zero with '&' and stay clear.
   amp = static_cast<unsigned char>(_mm_movemask_epi8(seen) != 0);
+  high = static_cast<unsigned char>(_mm_movemask_epi8(wide) != 0);
 #endif
   for (; i < length; ++i) {
     out[i] = in[i];
     amp |= static_cast<unsigned char>(in[i] == '&');
+    high |= in[i] & 0x80;
   }
-  text.Terminate(length);
+  int32_t units = length;
+  if (high && encoding != xml::Encoding::Latin1)
+    units = xml::DecodeText(encoding, in, length, out);
+  text.Terminate(units);
   return amp != 0;
+}
+
+// Where reading starts: past the declaration's first "?>" when the data
+// begins (after an optional UTF-8 byte-order mark) with "<?xml", else right
+// after the mark.  A declaration that never ends leaves nothing to read.
+int32_t FirstByteToRead(const unsigned char *data, int32_t size) {
+  const std::string_view bytes(reinterpret_cast<const char *>(data),
+                               static_cast<std::size_t>(size));
+  const std::size_t mark = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  if (!bytes.substr(mark).starts_with("<?xml"))
+    return static_cast<int32_t>(mark);
+  const std::size_t end = bytes.find("?>", mark + 5);
+  return end == std::string_view::npos ? size : static_cast<int32_t>(end + 2);
 }
 
 // Decoding a text without an '&' has one effect: the tag reset that the
@@ -136,6 +161,7 @@ bool cvexXML::Open(const cvexString &path, unsigned char mode) {
   // never a half-filled or stale buffer that NextToken would walk.
   content.Free();
   pos = 0;
+  textEncoding = xml::Encoding::Latin1;
   if (!file.Open(path, false))
     return false;
   CloseOnExit guard(file);
@@ -154,9 +180,38 @@ bool cvexXML::Open(const cvexString &path, unsigned char mode) {
     }
   }
   guard.Dismiss();
-  pos = kDeclarationLength;
+  pos = FirstByteToRead(content.data, content.count);
   isOpen = true;
   return true;
+}
+
+cvexXML::LoadResult cvexXML::OpenDocument(const cvexString &path) {
+  if (!Open(path, 0))
+    return LoadResult::CouldNotOpen;
+  return PrepareDocument();
+}
+
+cvexXML::LoadResult
+cvexXML::LoadDocument(cvexDynamicArrayTemplate<unsigned char> &bytes) {
+  Close();
+  std::swap(content.data, bytes.data);
+  std::swap(content.count, bytes.count);
+  bytes.Free();
+  return PrepareDocument();
+}
+
+cvexXML::LoadResult cvexXML::PrepareDocument() {
+  const xml::Encoding found = xml::DetectEncoding(
+      {content.data, static_cast<std::size_t>(content.count)});
+  if (!xml::ConvertToUtf8(found, content)) {
+    Close();
+    content.Free();
+    pos = 0;
+    return LoadResult::TooLarge;
+  }
+  textEncoding = xml::IsWide(found) ? xml::Encoding::Utf8 : found;
+  pos = FirstByteToRead(content.data, content.count);
+  return LoadResult::Loaded;
 }
 
 bool cvexXML::NextToken(unsigned char &kind, cvexString &name,
@@ -187,13 +242,14 @@ bool cvexXML::NextToken(unsigned char &kind, cvexString &name,
   if (at(m1 + 1, '!') && at(m1 + 2, '-') && at(m1 + 3, '-')) {
     // Text between "<!--" and the two bytes before '>'; empty when that span
     // is too short to hold any.
-    DecodeIfNeeded(*this, name, CutText(name, data, m1 + 4, m2 - 2));
+    DecodeIfNeeded(*this, name,
+                   CutText(name, data, m1 + 4, m2 - 2, textEncoding));
     kind = xtComment;
     pos = m2 + 1;
     return true;
   }
   if (at(m1 + 1, '/')) {
-    CutText(name, data, m1 + 2, m2);
+    CutText(name, data, m1 + 2, m2, textEncoding);
     kind = xtClose;
     pos = m2 + 1;
     return true;
@@ -224,12 +280,13 @@ bool cvexXML::NextToken(unsigned char &kind, cvexString &name,
     }
   }
 
-  CutText(name, data, m1 + 1, nameEnd);
-  CutText(attributes, data, attributesStart, bodyEnd);
+  CutText(name, data, m1 + 1, nameEnd, textEncoding);
+  CutText(attributes, data, attributesStart, bodyEnd, textEncoding);
   if (valueEnd >= 0) {
-    DecodeIfNeeded(*this, value, CutText(value, data, m2 + 1, valueEnd));
+    DecodeIfNeeded(*this, value,
+                   CutText(value, data, m2 + 1, valueEnd, textEncoding));
   } else {
-    CutText(value, data, 0, 0);
+    CutText(value, data, 0, 0, textEncoding);
   }
   kind = tokenKind;
   pos = next;
@@ -332,8 +389,10 @@ void cvexXML::CopyRaw(int32_t from, char16_t *destination,
   // Bounded by pos (never past the data); a negative start reads from 0
   // rather than before the buffer.
   const int32_t end = pos < content.count ? pos : content.count;
-  for (int32_t i = from < 0 ? 0 : from; i < end; ++i)
-    destination[copied++] = content.data[i];
+  const int32_t start = from < 0 ? 0 : from;
+  if (start < end)
+    copied = xml::DecodeText(textEncoding, content.data + start, end - start,
+                             destination);
 }
 
 int32_t cvexXML::Position() const { return pos; }

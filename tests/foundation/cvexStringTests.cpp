@@ -207,10 +207,12 @@ TEST(String, Cutting) {
 
 TEST(String, ToLower) {
   cvexString s;
-  s = u"ABC xyz @[`{ \u00C0\u00DE\u00D7 \u0391\u03A3 \U0001D400 \uFF21";
+  // U+0130 by its simple mapping; a capital above U+FFFF stays as it is.
+  s = u"ABC xyz @[`{ \u00C0\u00DE\u00D7 \u0391\u03A3 \U0001D400 \uFF21 "
+      u"\u0130\U00010400";
   s.ToLower();
   EXPECT_EQ(Text(s), u"abc xyz @[`{ \u00E0\u00FE\u00D7 \u03B1\u03C3 \U0001D400 "
-                     u"\uFF41");
+                     u"\uFF41 i\U00010400");
 }
 
 TEST(String, Conversions) {

@@ -76,10 +76,50 @@ TEST_F(OutlineBuilderTest, ContainersLeavesAndDescriptions) {
       {"<A><B><X/></DESC><C/>", "2 A\n  2 B\n    0 X\n  0 C\n"},
       // Never closed: nothing after the start tag makes a node.
       {"<R><DESC><p>x</p><Q/>", "2 R\n  2 DESC\n"},
+      // Processing instructions and document types open no level.
+      {"<?CANdelaTemplate 36?><A><B/></A>",
+       "0 ?CANdelaTemplate **** 36?\n2 A\n  0 B\n"},
+      {"<!DOCTYPE ODX><A><?pi?><B/></A>",
+       "0 !DOCTYPE **** ODX\n2 A\n  0 ?pi?\n  0 B\n"},
+      {"<DESC><?pi?><p/></DESC><A/>", "2 DESC\n  0 <?pi?><p/></DESC>\n0 A\n"},
+      // Texts are read as UTF-8, descriptions included.
+      {"<U A=\"\xC2\xB0\">\xC2\xB0"
+       "C &#x00C3;&#x00A9;</U>",
+       "0 U = \xC2\xB0"
+       "C \xC3\x83\xC2\xA9 **** A=\"\xC2\xB0\"\n"},
+      {"<DESC><p>H\xC3\xA4ge \xE2\x80\x93</p></DESC>",
+       "2 DESC\n  0 <p>H\xC3\xA4ge \xE2\x80\x93</p></DESC>\n"},
   };
   for (const auto &c : cases)
     EXPECT_EQ(Outline(c.body), c.outline) << c.body;
   EXPECT_EQ(status, BuildStatus::Built);
+}
+
+// Whole files: no declaration, a byte-order mark, UTF-16 in both orders.
+TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
+  const std::string expected = "2 ODX\n  0 A = \xC3\xA4\n";
+  const QString text = QStringLiteral("<ODX><A>\u00E4</A></ODX>");
+  const struct {
+    const char *name;
+    QByteArray bytes;
+  } files[] = {
+      {"plain", text.toUtf8()},
+      {"marked", "\xEF\xBB\xBF" + text.toUtf8()},
+      {"declared",
+       "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + text.toUtf8()},
+      {"latin1", "<?xml encoding='latin1'?><ODX><A>\xE4</A></ODX>"},
+      {"utf16le", QByteArray("\xFF\xFE") +
+                      QByteArray(reinterpret_cast<const char *>(text.utf16()),
+                                 text.size() * 2)},
+  };
+  for (const auto &f : files) {
+    const QString path = dir.filePath(f.name);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(f.bytes);
+    file.close();
+    EXPECT_EQ(BuildFile(path), expected) << f.name;
+  }
 }
 
 TEST_F(OutlineBuilderTest, DepthIsClampedAt255) {

@@ -6,9 +6,86 @@ any file can be checked against it.
 
 Usage: reference_outline.py FILE > expected.jsonl
 """
+import codecs
+import re
 import sys
 
-DECLARATION_LENGTH = 21
+
+# ---------------------------------------------------------------------------
+# Text encodings: the document's encoding from its first bytes, UTF-16 and
+# UTF-32 documents as UTF-8, and texts decoded without losing a byte.
+
+def detect_encoding(data):
+    if data[:4] in (b"\xff\xfe\x00\x00", b"<\x00\x00\x00"):
+        return "utf-32-le"
+    if data[:4] in (b"\x00\x00\xfe\xff", b"\x00\x00\x00<"):
+        return "utf-32-be"
+    if data[:2] == b"\xff\xfe" or data[:4] == b"<\x00?\x00":
+        return "utf-16-le"
+    if data[:2] == b"\xfe\xff" or data[:4] == b"\x00<\x00?":
+        return "utf-16-be"
+    head = data[:1024]
+    body = head[3:] if head.startswith(b"\xef\xbb\xbf") else head
+    if not body.startswith(b"<?xml") or b"?>" not in head:
+        return "utf-8"
+    decl = head[: head.index(b"?>")]
+    m = re.search(rb"""encoding[ \t\r\n]*=[ \t\r\n]*("[^"]*"|'[^']*')""", decl)
+    if not m:
+        return "utf-8"
+    name = m.group(1)[1:-1].upper()
+    if name in (b"ISO-8859-1", b"ISO8859-1", b"ISO_8859-1", b"LATIN1", b"LATIN-1"):
+        return "latin-1"
+    if name in (b"WINDOWS-1252", b"CP1252"):
+        return "cp1252"
+    return "utf-8"
+
+
+def wide_to_utf8(data, encoding):
+    """The code points of a UTF-16/32 document, what is not one as U+FFFD."""
+    width = 2 if encoding.startswith("utf-16") else 4
+    order = "little" if encoding.endswith("le") else "big"
+    marks = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff",
+             "utf-32-le": b"\xff\xfe\x00\x00", "utf-32-be": b"\x00\x00\xfe\xff"}
+    if data.startswith(marks[encoding]):
+        data = data[width:]
+    units = [int.from_bytes(data[i:i + width], order)
+             for i in range(0, len(data) - width + 1, width)]
+    out = []
+    i = 0
+    while i < len(units):
+        u = units[i]
+        if width == 2 and 0xD800 <= u <= 0xDBFF and i + 1 < len(units) \
+                and 0xDC00 <= units[i + 1] <= 0xDFFF:
+            out.append(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00))
+            i += 2
+            continue
+        out.append(0xFFFD if 0xD800 <= u <= 0xDFFF or u > 0x10FFFF else u)
+        i += 1
+    if len(data) % width:
+        out.append(0xFFFD)
+    return "".join(map(chr, out)).encode("utf-8")
+
+
+def _byte_as_character(error):
+    return chr(error.object[error.start]), error.start + 1
+
+
+codecs.register_error("reference-byte-as-character", _byte_as_character)
+
+
+def decode_text(raw, encoding):
+    """Bytes of one text as UTF-16 units."""
+    text = bytes(raw).decode(encoding, "reference-byte-as-character")
+    b = text.encode("utf-16-le", "surrogatepass")
+    return [b[i] | b[i + 1] << 8 for i in range(0, len(b), 2)]
+
+
+def first_byte_to_read(data):
+    mark = 3 if data.startswith(b"\xef\xbb\xbf") else 0
+    if not data[mark:].startswith(b"<?xml"):
+        return mark
+    end = data.find(b"?>", mark + 5)
+    return len(data) if end < 0 else end + 2
 
 
 def cut_at_nul(units):
@@ -83,10 +160,14 @@ def decode_entities(units):
     return cut_at_nul(out)
 
 
-def tokens(data):
-    """Yields (kind, name, value, attributes, position_after)."""
+def tokens(data, encoding="latin-1"):
+    """Yields (kind, name, value, attributes, position_after); texts are
+    decoded from `encoding` before entities are."""
     size = len(data)
-    pos = DECLARATION_LENGTH
+    pos = first_byte_to_read(data)
+
+    def text(raw):
+        return decode_text(cut_at_nul(list(raw)), encoding)
     while pos < size:
         markers = []
         wanted = (0x3C, 0x3E, 0x3C, 0x3E)
@@ -108,15 +189,15 @@ def tokens(data):
         def split(body):
             if 0x20 in body:
                 k = body.index(0x20)
-                return cut_at_nul(list(body[:k])), cut_at_nul(list(body[k + 1 :]))
-            return cut_at_nul(list(body)), []
+                return text(body[:k]), text(body[k + 1 :])
+            return text(body), []
 
         if at(m1 + 1) == 0x21 and at(m1 + 2) == 0x2D and at(m1 + 3) == 0x2D:
-            text = list(data[m1 + 4 : m2 - 2]) if m2 - m1 > 6 else []
-            yield ("comment", decode_entities(text), None, None, m2 + 1)
+            comment = data[m1 + 4 : m2 - 2] if m2 - m1 > 6 else b""
+            yield ("comment", decode_entities(text(comment)), None, None, m2 + 1)
             pos = m2 + 1
         elif at(m1 + 1) == 0x2F:
-            yield ("close", cut_at_nul(list(data[m1 + 2 : m2])), None, None, m2 + 1)
+            yield ("close", text(data[m1 + 2 : m2]), None, None, m2 + 1)
             pos = m2 + 1
         elif at(m2 - 1) == 0x2F:
             name, attrs = split(data[m1 + 1 : m2 - 1])
@@ -124,7 +205,7 @@ def tokens(data):
             pos = m2 + 1
         elif m3 is not None and at(m3 + 1) == 0x2F:
             name, attrs = split(data[m1 + 1 : m2])
-            value = decode_entities(list(data[m2 + 1 : m3]))
+            value = decode_entities(text(data[m2 + 1 : m3]))
             pos = m4 + 1 if m4 is not None else size
             yield ("leaf", name, value, attrs, pos)
         else:
@@ -135,6 +216,10 @@ def tokens(data):
 
 def outline(data):
     """Returns the nodes in pre-order as (depth, image, label units)."""
+    encoding = detect_encoding(data)
+    if encoding.startswith("utf-16") or encoding.startswith("utf-32"):
+        data = wide_to_utf8(data, encoding)
+        encoding = "utf-8"
     nodes = []  # [depth, image, label]
     stack = [None] * 256
     depth = 0
@@ -147,8 +232,13 @@ def outline(data):
         nodes.append([d, image, label])
         return len(nodes) - 1
 
-    for kind, name, value, attrs, after in tokens(data):
-        if kind == "open":
+    for kind, name, value, attrs, after in tokens(data, encoding):
+        if kind == "open" and name[:1] in ([0x3F], [0x21]):
+            # a processing instruction or document type: a leaf
+            if not capturing:
+                label = name + ([0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs if attrs else [])
+                add(stack[depth], label, 0)
+        elif kind == "open":
             starts = name == desc
             if starts:
                 capture_start = after
@@ -162,7 +252,8 @@ def outline(data):
             if name == desc:
                 capturing = False
                 if capture_start is not None:
-                    add(stack[depth], cut_at_nul(list(data[capture_start:after])), 0)
+                    raw = cut_at_nul(list(data[capture_start:after]))
+                    add(stack[depth], decode_text(raw, encoding), 0)
             if not capturing:
                 depth = max(depth - 1, 0)
         elif kind == "leaf" and not capturing:

@@ -71,6 +71,15 @@ class RealFiles(Scratch):
             self.assertEqual(got.stdout, snapshot, path)
             self.assertEqual(reference_jsonl(data), snapshot, path)
 
+    def test_utf16_and_utf32_copies_give_the_same_outline(self):
+        sample = os.path.join(SOURCE, "samples", "engine-ecu.odx")
+        with open(sample, "rb") as f:
+            text = f.read().decode("utf-8")
+        expected = run("--json", sample).stdout
+        for codec in ("utf-16", "utf-16-be", "utf-32", "utf-32-le"):
+            got = run("--json", self.write(text.encode(codec)))
+            self.assertEqual(got.stdout, expected, codec)
+
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
         js = run("--json", path).stdout.decode("utf-8").splitlines()
@@ -95,13 +104,20 @@ class HostileInput(Scratch):
     PIECES = [b"<", b">", b"/", b"</", b"/>", b"<!--", b"-->", b"DESC", b"<DESC>",
               b"</DESC>", b"<DESC/>", b" ", b"a", b"=", b'"', b"&amp;", b"&lt",
               b"&#x0041;", b"&#xD800;", b"&#x0000;", b"&#x41;a;", b"\x00", b"\n",
-              b"\t", b"\xc3\xa9", b"\xff", b"&", b"<A>", b"</A>", b"<B x=\"1\">"]
+              b"\t", b"\xc3\xa9", b"\xff", b"&", b"<A>", b"</A>", b"<B x=\"1\">",
+              b"\xe2\x80", b"\x93", b"\xf0\x9f\x98\x80", b"\xed\xa0\x80", b"\x80",
+              b"<?pi 36?>", b"<!DOCTYPE A>", b"&#x\xc3\xa4123;", b"?>"]
+    HEADS = [DECL, b"", b"\xef\xbb\xbf", b"<?xml encoding='latin1'?>",
+             b'<?xml version="1.0" encoding="windows-1252"?>', b"<?xml "]
 
     def test_random_markup_matches_the_reference(self):
         rng = random.Random(20261207)
-        for i in range(300):
+        for i in range(400):
             body = b"".join(rng.choice(self.PIECES) for _ in range(rng.randint(0, 40)))
-            self.assert_same_as_reference(DECL + body, "case %d: %r" % (i, body))
+            data = rng.choice(self.HEADS) + body
+            if i % 10 == 9:  # the same bytes read as Latin-1, then as UTF-16
+                data = data.decode("latin-1").encode(rng.choice(["utf-16", "utf-16-be"]))
+            self.assert_same_as_reference(data, "case %d: %r" % (i, data))
 
     def test_utf16_and_binary_input(self):
         text = '<?xml version="1.0"?><A><B>t</B></A>'

@@ -1,3 +1,4 @@
+#include "xml/TextEncoding.h"
 #include "xml/cvexXML.h"
 
 #include <QDir>
@@ -130,11 +131,193 @@ TEST_F(XmlReader, TokenTable) {
   };
   for (const auto &[body, expected] : cases)
     EXPECT_EQ(Tokens(kDecl + body), expected) << "input: " << body;
+}
 
-  // The first 21 bytes are skipped unseen, whatever they hold.
-  EXPECT_EQ(Tokens("<A/>"), std::vector<Token>{});
-  EXPECT_EQ(Tokens("<Root><Item>x</Item>  </Root>"),
-            (std::vector<Token>{{xtClose, u"Root", u"", u"", 8}}));
+// Reading starts past the declaration's first "?>" when the data begins
+// (after a UTF-8 byte-order mark) with "<?xml", else at the first byte.
+TEST_F(XmlReader, ReadingStartsPastTheDeclaration) {
+  const struct {
+    std::string bytes;
+    int32_t start;
+    std::u16string first; // the first token's name
+  } cases[] = {
+      {"<A/>", 0, u"A"},
+      {"\xEF\xBB\xBF<A/>", 3, u"A"},
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<A/>", 38, u"A"},
+      {"\xEF\xBB\xBF<?xml?><A/>", 10, u"A"},
+      {"<?xml version=\"1.0\"><A/>", 24, u""}, // never ends: nothing
+      {" <?xml?><A/>", 0, u"?xml?"},
+      {"<?XML?><A/>", 0, u"?XML?"},
+  };
+  for (const auto &c : cases) {
+    cvexXML reader;
+    ASSERT_TRUE(
+        reader.Open(cvexString(WriteFile("s.xml", c.bytes).c_str()), 0));
+    EXPECT_EQ(reader.Position(), c.start) << c.bytes;
+    unsigned char kind = 0;
+    cvexString name, value, attributes;
+    const bool any = reader.NextToken(kind, name, value, attributes);
+    EXPECT_EQ(any ? Text(name) : u"", c.first) << c.bytes;
+  }
+}
+
+TEST(TextEncoding, DetectedFromTheFirstBytes) {
+  using xml::Encoding;
+  const std::string decl = "<?xml version=\"1.0\" encoding=";
+  const std::string far(1100, ' ');
+  const std::vector<std::pair<std::string, Encoding>> cases = {
+      {"\xFF\xFE\0\0<"s, Encoding::Utf32LE},
+      {"<\0\0\0"s, Encoding::Utf32LE},
+      {"\0\0\xFE\xFF"s, Encoding::Utf32BE},
+      {"\0\0\0<"s, Encoding::Utf32BE},
+      {"\xFF\xFE<\0"s, Encoding::Utf16LE},
+      {"<\0?\0"s, Encoding::Utf16LE},
+      {"\xFE\xFF\0<"s, Encoding::Utf16BE},
+      {"\0<\0?"s, Encoding::Utf16BE},
+      {"<A/>", Encoding::Utf8},
+      {decl + "'ISO-8859-1'?>", Encoding::Latin1},
+      {decl + "\"latin1\"?>", Encoding::Latin1},
+      {"\xEF\xBB\xBF" + decl + "\"Iso_8859-1\"?>", Encoding::Latin1},
+      {"<?xml encoding \t=\n 'Latin-1'?>", Encoding::Latin1},
+      {decl + "\"windows-1252\"?>", Encoding::Windows1252},
+      {decl + "\"CP1252\"?>", Encoding::Windows1252},
+      {decl + "\"UTF-16\"?>", Encoding::Utf8},      // by its bytes it is not
+      {decl + "\"ISO-8859-15\"?>", Encoding::Utf8}, // unknown names
+      {decl + "\"latin1?>\"?>", Encoding::Utf8},    // the name runs past ?>
+      {"<?xml x?>" + decl + "\"latin1\"?>", Encoding::Utf8},
+      {"<?xml ENCODING=\"latin1\"?>", Encoding::Utf8},
+      {"<?xml" + far + "encoding=\"latin1\"?>", Encoding::Utf8},
+      {" " + decl + "\"latin1\"?>", Encoding::Utf8},
+  };
+  for (const auto &[bytes, expected] : cases)
+    EXPECT_EQ(xml::DetectEncoding(
+                  {reinterpret_cast<const unsigned char *>(bytes.data()),
+                   bytes.size()}),
+              expected)
+        << bytes;
+}
+
+TEST(TextEncoding, TextsDecodeWithoutLosingAByte) {
+  using xml::Encoding;
+  const struct {
+    Encoding encoding;
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {Encoding::Utf8,
+       "\xC2\xB0"
+       "C m\xC2\xB2 H\xC3\xA4ge",
+       u"\u00B0C m\u00B2 H\u00E4ge"},
+      {Encoding::Utf8, "\xE2\x80\x93 \xEF\xBF\xBF", u"\u2013 \uFFFF"},
+      {Encoding::Utf8, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
+       u"\U0001F600\U0010FFFF"},
+      {Encoding::Utf8, "a\xC3", u"a\u00C3"},         // truncated at the end
+      {Encoding::Utf8, "\xE2\x82", u"\u00E2\u0082"}, // truncated
+      {Encoding::Utf8, "\xC0\xAF\xE0\x80\xAF",
+       u"\u00C0\u00AF\u00E0\u0080\u00AF"},
+      {Encoding::Utf8, "\xED\xA0\x80", u"\u00ED\u00A0\u0080"}, // a surrogate
+      {Encoding::Utf8, "\xF4\x90\x80\x80", u"\u00F4\u0090\u0080\u0080"},
+      {Encoding::Utf8, "\x80\xBFx\xF5\xFF\xC1\xBF",
+       u"\u0080\u00BFx\u00F5\u00FF\u00C1\u00BF"},
+      {Encoding::Utf8, "\xC3\xC3\xA9", u"\u00C3\u00E9"},
+      {Encoding::Windows1252, "\x80\x81\x8D\x8F\x90\x9D\x96\x9F\xA0\xE4",
+       u"\u20AC\u0081\u008D\u008F\u0090\u009D\u2013\u0178\u00A0\u00E4"},
+      {Encoding::Latin1, "\xC3\xA9\x80", u"\u00C3\u00A9\u0080"},
+  };
+  for (const auto &c : cases) {
+    std::u16string out(c.bytes.size(), u'?');
+    out.resize(size_t(xml::DecodeText(
+        c.encoding, reinterpret_cast<const unsigned char *>(c.bytes.data()),
+        int32_t(c.bytes.size()), out.data())));
+    EXPECT_EQ(out, c.text) << c.bytes;
+  }
+}
+
+// Bytes of `text` in UTF-16 or UTF-32, in either byte order.
+std::string Wide(std::u32string_view text, int width, bool big) {
+  std::string out;
+  for (char32_t c : text) {
+    std::u32string units;
+    if (width == 2 && c > 0xFFFF)
+      units = {0xD800 + ((c - 0x10000) >> 10),
+               0xDC00 + ((c - 0x10000) & 0x3FF)};
+    else
+      units = {c};
+    for (char32_t u : units)
+      for (int k = 0; k < width; ++k)
+        out += char(u >> (8 * (big ? width - 1 - k : k)));
+  }
+  return out;
+}
+
+TEST(TextEncoding, Utf16And32BecomeUtf8) {
+  using xml::Encoding;
+  const struct {
+    std::string bytes;
+    std::string utf8;
+  } cases[] = {
+      {Wide(U"\uFEFF<A>\u00E4\u20AC\U0001F600</A>", 2, false),
+       "<A>\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80</A>"},
+      {Wide(U"\uFEFF<A/>", 2, true), "<A/>"},
+      {Wide(U"<?x", 2, false) + "y", "<?x\xEF\xBF\xBD"},        // odd length
+      {Wide(U"<?", 2, true) + "\xD8\0\0x"s, "<?\xEF\xBF\xBDx"}, // lone high
+      {Wide(U"<?", 2, false) + "\0\xDC"s, "<?\xEF\xBF\xBD"},    // lone low
+      {Wide(std::u32string(U"\uFEFF<") + U'\0', 4, false), "<"s + '\0'},
+      {Wide(U"<\U0010FFFF", 4, true) + "\0\x11\0\0\0\0\xD8\0\0\0"s,
+       "<\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto &c : cases) {
+    cvexDynamicArrayTemplate<unsigned char> bytes;
+    bytes.Resize(int32_t(c.bytes.size()), false);
+    std::memcpy(bytes.data, c.bytes.data(), c.bytes.size());
+    const Encoding found =
+        xml::DetectEncoding({bytes.data, static_cast<size_t>(bytes.count)});
+    ASSERT_TRUE(xml::IsWide(found)) << c.bytes;
+    ASSERT_TRUE(xml::ConvertToUtf8(found, bytes));
+    EXPECT_EQ(
+        std::string(reinterpret_cast<char *>(bytes.data), size_t(bytes.count)),
+        c.utf8)
+        << c.bytes;
+  }
+}
+
+// A document's texts are decoded before its entities, so a reference
+// gives exactly its character and "&#x" takes four characters.
+TEST_F(XmlReader, DocumentsDecodeTextsBeforeEntities) {
+  const std::string body =
+      "<A \xC3\xA4=\"\xC2\xB0\">&#x00C3;&#x00A9;|&#x\xC3\xA4"
+      "123;"
+      "</A><DESC><p>\xC3\xA9</p>&amp;</DESC>";
+  const std::string path = WriteFile("d.xml", kDecl + body);
+  for (bool utf16 : {false, true}) {
+    std::string bytes = kDecl + body;
+    if (utf16) {
+      const QString text =
+          QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+      bytes =
+          "\xFF\xFE" + std::string(reinterpret_cast<const char *>(text.utf16()),
+                                   size_t(text.size()) * 2);
+    }
+    cvexXML reader;
+    ASSERT_EQ(
+        reader.OpenDocument(cvexString(WriteFile("d.xml", bytes).c_str())),
+        cvexXML::LoadResult::Loaded);
+    EXPECT_EQ(reader.Position(), 21);
+    unsigned char kind = 0;
+    cvexString name, value, attributes;
+    ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+    EXPECT_EQ(Text(value), u"\u00C3\u00A9|\u0123");
+    EXPECT_EQ(Text(attributes), u"\u00E4=\"\u00B0\"");
+    ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+    const int32_t start = reader.Position();
+    ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+    ASSERT_TRUE(reader.NextToken(kind, name, value, attributes));
+    char16_t raw[32];
+    int32_t copied = 0;
+    reader.CopyRaw(start, raw, copied);
+    EXPECT_EQ(std::u16string(raw, size_t(copied)),
+              u"<p>\u00E9</p>&amp;</DESC>");
+  }
 }
 
 TEST(DecodeEntities, Table) {
@@ -203,8 +386,8 @@ TEST_F(XmlReader, Utf16InputYieldsOnlyNamelessStartTags) {
       bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
     }
     const std::vector<Token> tokens = Tokens(bytes);
-    // The declaration's '<' lies in the skipped bytes; five tags remain.
-    ASSERT_EQ(tokens.size(), 5u);
+    // Read byte by byte, the declaration is no "<?xml": six tags.
+    ASSERT_EQ(tokens.size(), 6u);
     for (const Token &t : tokens)
       EXPECT_TRUE(t.kind == xtOpen && t.name.empty() && t.attributes.empty());
   }
