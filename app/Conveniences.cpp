@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -42,12 +43,37 @@ QString DroppedFile(const QMimeData *mime) {
   return QString();
 }
 
-// A deep outline makes a long path; the label shows its tail.
-constexpr qsizetype kShownPathUnits = 2000;
-
 } // namespace
 
 namespace app {
+
+ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent) {
+  // A long path must not widen the window: the label takes what is left.
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  setTextFormat(Qt::PlainText);
+  setWordWrap(false);
+}
+
+void ElidedLabel::SetFullText(const QString &text) {
+  full_ = text;
+  // One line whatever the labels hold (a description's first word may be a
+  // line break).
+  for (QChar &c : full_)
+    if (c.unicode() < 0x20 || c == QChar::LineSeparator ||
+        c == QChar::ParagraphSeparator)
+      c = QLatin1Char(' ');
+  setToolTip(full_.size() > 4000 ? full_.left(4000) : full_);
+  Elide();
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event) {
+  QLabel::resizeEvent(event);
+  Elide();
+}
+
+void ElidedLabel::Elide() {
+  setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, width()));
+}
 
 TreeViewExpansion::TreeViewExpansion(QTreeView &tree,
                                      outline::OutlineModel &model)
@@ -158,11 +184,8 @@ void TfrmODXViewer::CreateStatusLine() {
   // The window frame resizes; a grip would only repeat it.
   statusLine_->setSizeGripEnabled(false);
   statusLine_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  lblNodePath_ = new QLabel(statusLine_);
+  lblNodePath_ = new app::ElidedLabel(statusLine_);
   lblNodePath_->setObjectName(QStringLiteral("lblNodePath"));
-  // A long path must not widen the window: the label takes what is left.
-  lblNodePath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  lblNodePath_->setTextFormat(Qt::PlainText);
   lblNodeCount_ = new QLabel(statusLine_);
   lblNodeCount_->setObjectName(QStringLiteral("lblNodeCount"));
   lblBuildTime_ = new QLabel(statusLine_);
@@ -180,11 +203,7 @@ void TfrmODXViewer::CreateStatusLine() {
 }
 
 void TfrmODXViewer::UpdateStatusLine() {
-  const QString path = outline::ElementPath(items_, SelectedItem());
-  lblNodePath_->setText(path.size() > kShownPathUnits
-                            ? QStringLiteral("\u2026") +
-                                  path.right(kShownPathUnits)
-                            : path);
+  lblNodePath_->SetFullText(outline::ElementPath(items_, SelectedItem()));
   lblNodeCount_->setText(tr("%1 nodes").arg(items_.GetCount()));
   lblBuildTime_->setText(
       lastBuildMs_ < 0 ? QString() : tr("built in %1 ms").arg(lastBuildMs_));
@@ -200,6 +219,28 @@ void TfrmODXViewer::ShowExpanderOutcome(
   else if (outcome.capped)
     text += tr(" (stopped at %1 shown rows)").arg(expander_->MaxShownRows());
   statusLine_->showMessage(text, 5000);
+}
+
+void TfrmODXViewer::ShowSearchOutcome(const QString &term) {
+  const uint32_t hits = results_.GetCount();
+  if (term.isEmpty())
+    statusLine_->clearMessage();
+  else if (hits == 0)
+    statusLine_->showMessage(tr("No hits for %1").arg(term));
+  else
+    statusLine_->showMessage(
+        (hits == 1 ? tr("1 hit for %2") : tr("%1 hits for %2"))
+            .arg(hits)
+            .arg(term));
+}
+
+void TfrmODXViewer::OutlineSelectionMoved() {
+  // A message about an earlier step goes once the user moves on.
+  statusLine_->clearMessage();
+  UpdateStatusLine();
+  // The specification search follows the current node, however it got
+  // there: a click, the keys, a jump from a hit.
+  treeItemsClick();
 }
 
 NodeHandle TfrmODXViewer::SelectedItem() const {

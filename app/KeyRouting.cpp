@@ -7,8 +7,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-// Which keys reach which handler: Enter in the two search boxes, the
-// outline's "*", and files dragged onto the edit boxes.
+// Which keys reach which handler: Enter in the path box and the two search
+// boxes, the outline's "*", and files dragged onto the edit boxes.
 
 bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
   // Qt delivers key down and the typed character as one event: the key
@@ -49,6 +49,15 @@ bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
     break;
   default:
     break;
+  }
+  if (watched == ui->txtODXFilePath && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    // Enter opens the typed path as if it had been picked.
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      app::ViewerApplication::Guard(
+          [this] { OpenPickedFile(ui->txtODXFilePath->text()); });
+      return true;
+    }
   }
   if (watched == ui->txtFilter || watched == ui->txtSearchSpec) {
     if (event->type() == QEvent::KeyPress) {

@@ -1,10 +1,13 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "WindowParts.h"
 #include "outline/OutlineModel.h"
 
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QSvgRenderer>
 
@@ -82,6 +85,41 @@ void FitLabelWidth(QLabel &label) {
 
 } // namespace
 
+namespace app {
+
+ColumnFitter::ColumnFitter(QTreeView &tree, const outline::OutlineStore &store)
+    : QObject(&tree), tree_(tree), store_(store) {
+  tree_.header()->setStretchLastSection(false);
+  tree_.header()->setSectionResizeMode(QHeaderView::Fixed);
+  tree_.setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  tree_.viewport()->installEventFilter(this);
+  connect(tree_.model(), &QAbstractItemModel::modelReset, this,
+          [this] { Fit(); });
+  connect(tree_.model(), &QAbstractItemModel::rowsInserted, this,
+          [this] { Fit(); });
+}
+
+void ColumnFitter::Fit() {
+  // Upper-case letters dominate ODX labels; the advance of 'N' errs on the
+  // wide side, so a label rather scrolls further than gets cut.
+  const uint32_t units =
+      std::min(store_.LongestLabel(), outline::OutlineModel::kShownUnits);
+  const qint64 estimate =
+      qint64(tree_.indentation()) * store_.DeepestNode() +
+      tree_.iconSize().width() + 16 +
+      qint64(units) * tree_.fontMetrics().horizontalAdvance(QLatin1Char('N'));
+  const int width = int(std::min<qint64>(estimate, 1 << 20));
+  tree_.setColumnWidth(0, std::max(width, tree_.viewport()->width()));
+}
+
+bool ColumnFitter::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == tree_.viewport() && event->type() == QEvent::Resize)
+    Fit();
+  return QObject::eventFilter(watched, event);
+}
+
+} // namespace app
+
 void TfrmODXViewer::SetUpTree(QTreeView &tree, outline::OutlineModel &model) {
   // Both trees draw their node pictures from the window's one image list.
   model.SetIconProvider([this](int image) -> QVariant {
@@ -96,6 +134,7 @@ void TfrmODXViewer::SetUpTree(QTreeView &tree, outline::OutlineModel &model) {
   tree.setIndentation(19);
   tree.setHeaderHidden(true);
   tree.setSelectionMode(QAbstractItemView::SingleSelection);
+  new app::ColumnFitter(tree, &model == itemsModel_.get() ? items_ : results_);
   // The selection stays as visible as with the focus.
   QPalette palette = tree.palette();
   for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -136,4 +175,18 @@ void TfrmODXViewer::SetUpLook() {
   ui->TntSplitter1->setStretchFactor(1, 1);
   ui->TntSplitter1->setSizes({577, 350});
   ui->TntSplitter1->handle(1)->setCursor(Qt::SplitHCursor);
+}
+
+void TfrmODXViewer::FitMinimumSize() {
+  // Narrow enough for a small screen, wide and tall enough that every
+  // button of the two panels stays whole and the trees keep a few rows.
+  int width = 0;
+  for (QWidget *panel : {ui->TntPanel1, ui->TntPanel2})
+    for (const QPushButton *button : panel->findChildren<QPushButton *>())
+      if (!button->isHidden())
+        width = std::max(width, button->geometry().right() + 1);
+  const QMargins margins = layout()->contentsMargins();
+  setMinimumSize(width + 8 + margins.left() + margins.right(),
+                 ui->TntPanel1->height() + ui->TntPanel2->height() +
+                     statusHeight_ + 120 + margins.top() + margins.bottom());
 }

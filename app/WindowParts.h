@@ -7,6 +7,7 @@
 #include "outline/SubtreeExpander.h"
 
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QString>
 #include <QTreeView>
 
@@ -23,6 +24,37 @@ inline outline::NodeHandle SelectedNode(const QTreeView &tree,
     return outline::kNoNode;
   return model.NodeFromIndex(selected.first());
 }
+
+// A one-line label that shows a long text elided in the middle (the whole
+// of it as the tool tip), so the status line never grows or wraps.
+class ElidedLabel final : public QLabel {
+public:
+  explicit ElidedLabel(QWidget *parent);
+  void SetFullText(const QString &text);
+
+protected:
+  void resizeEvent(QResizeEvent *event) override;
+
+private:
+  void Elide();
+  QString full_;
+};
+
+// Keeps a tree's one column as wide as its longest label is estimated to
+// be (from the store's longest label and deepest node, never by measuring
+// rows), so long labels scroll sideways instead of ending in "...".
+class ColumnFitter final : public QObject {
+public:
+  ColumnFitter(QTreeView &tree, const outline::OutlineStore &store);
+  void Fit();
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  QTreeView &tree_;
+  const outline::OutlineStore &store_;
+};
 
 // The subtree expander's hands on a tree view.
 class TreeViewExpansion final : public outline::ExpansionView {

@@ -25,11 +25,14 @@ QString QtNameFilter(const QString &filter) {
 }
 
 bool DialogFileChooser::ChooseFileToOpen(QWidget *owner, const QString &filter,
+                                         const QString &folder, int selected,
                                          QString &fileName) {
+  const QStringList entries = QtNameFilter(filter).split(QStringLiteral(";;"));
+  QString chosenEntry = entries.value(selected);
   // The patterns stay out of the shown entry: the description names them.
   const QString chosen = QFileDialog::getOpenFileName(
-      owner, QString(), QString(), QtNameFilter(filter), nullptr,
-      QFileDialog::HideNameFilterDetails);
+      owner, QString(), folder, entries.join(QStringLiteral(";;")),
+      &chosenEntry, QFileDialog::HideNameFilterDetails);
   if (chosen.isEmpty())
     return false;
   fileName = chosen;
@@ -38,10 +41,18 @@ bool DialogFileChooser::ChooseFileToOpen(QWidget *owner, const QString &filter,
 
 void BoxMessageSink::ShowMessage(const QString &text, const QString &caption,
                                  desktop::MessageIcon icon) {
+  ShowDetailedMessage(text, caption, icon, QString());
+}
+
+void BoxMessageSink::ShowDetailedMessage(const QString &text,
+                                         const QString &caption,
+                                         desktop::MessageIcon icon,
+                                         const QString &details) {
   QMessageBox box(icon == desktop::MessageIcon::Information
                       ? QMessageBox::Information
                       : QMessageBox::NoIcon,
                   caption, text, QMessageBox::Ok, owner_);
+  box.setInformativeText(details);
   box.exec();
 }
 

@@ -8,8 +8,9 @@
 
 int main(int argc, char *argv[]) {
   app::ViewerApplication app(argc, argv);
+  // The name the desktop shows for the program.  No display name is set:
+  // Qt would append it to every window title, and the captions are exact.
   QCoreApplication::setApplicationName(QStringLiteral("ODX Kestrane"));
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("ODX Kestrane"));
   try {
     TfrmODXViewer frmODXViewer;
     // argv, not arguments(): Qt's decoding loses bytes that are not UTF-8,

@@ -13,8 +13,11 @@
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineModel.h"
 #include "outline/SubtreeExpander.h"
+#include "platform/FileHandle.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -41,6 +44,7 @@ constexpr auto kOpenFilter =
     "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
     "*.odx-m;*.odx-fd"
     "|All files (*)|*";
+constexpr int kAllOdxFilesEntry = 1;
 // The read buffer of the last-file memory, terminator included.
 constexpr int32_t kReadCapacity = 1024;
 
@@ -93,6 +97,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   resultsModel_ = std::make_unique<outline::OutlineModel>(results_);
   SetUpLook();
   CreateStatusLine();
+  FitMinimumSize();
   createActions();
 
   connect(Timer1, &QTimer::timeout, this,
@@ -118,7 +123,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
           [this] { Run(&TfrmODXViewer::treeResultsClick); });
   connect(ui->treeItems->selectionModel(),
           &QItemSelectionModel::selectionChanged, this,
-          [this] { UpdateStatusLine(); });
+          [this] { Run(&TfrmODXViewer::OutlineSelectionMoved); });
   ui->txtFilter->installEventFilter(this);
   ui->txtSearchSpec->installEventFilter(this);
   ui->txtODXFilePath->installEventFilter(this);
@@ -147,15 +152,16 @@ void TfrmODXViewer::showEvent(QShowEvent *event) {
   const int statusHeight = statusLine_->sizeHint().height();
   resize(width(), height() - statusHeight_ + statusHeight);
   statusHeight_ = statusHeight;
+  FitMinimumSize();
   if (const QScreen *s = screen())
     move(s->availableGeometry().center() - frameGeometry().center() + pos());
   if (startupFile_.isEmpty()) {
     Run(&TfrmODXViewer::FormShow);
   } else {
-    // After the window is up, so the build shows its progress in it.
-    QTimer::singleShot(0, this, [this] {
-      app::ViewerApplication::Guard([this] { OpenPickedFile(startupFile_); });
-    });
+    // Taken as if picked, but built from the start-up timer as a remembered
+    // file is: the window paints first, then shows the build's progress.
+    ui->txtODXFilePath->setText(startupFile_);
+    Timer1->start();
   }
 }
 
@@ -196,8 +202,13 @@ void TfrmODXViewer::Timer1Timer() {
 
 void TfrmODXViewer::cmdBrowseClick() {
   QString fileName;
+  // The dialog opens where the current file lies, showing every ODX file;
+  // the first entry stays the plain .odx/.xml one.
+  const QFileInfo current(ui->txtODXFilePath->text());
+  const QString folder =
+      current.absoluteDir().exists() ? current.absolutePath() : QString();
   if (!services_.files->ChooseFileToOpen(this, QString::fromLatin1(kOpenFilter),
-                                         fileName))
+                                         folder, kAllOdxFilesEntry, fileName))
     return;
   OpenPickedFile(fileName);
 }
@@ -235,17 +246,35 @@ void TfrmODXViewer::TntButton1Click() {
     app::BusyCursor busy;
     built = outline::BuildOutline(path, items_, progress, busy);
   }
-  if (built != outline::BuildStatus::Built)
-    services_.messages->ShowMessage(QStringLiteral("Could not open file."),
-                                    QStringLiteral("Kestrane ODX Parser"),
-                                    desktop::MessageIcon::None);
+  switch (built) {
+  case outline::BuildStatus::Built:
+    break;
+  case outline::BuildStatus::Empty:
+    statusLine_->showMessage(
+        tr("%1 is empty.").arg(ui->txtODXFilePath->text()));
+    break;
+  case outline::BuildStatus::CouldNotOpen:
+  case outline::BuildStatus::TooLarge:
+    // The message is the one users know; what went wrong, and with which
+    // file, goes below it.
+    services_.messages->ShowDetailedMessage(
+        QStringLiteral("Could not open file."),
+        QStringLiteral("Kestrane ODX Parser"), desktop::MessageIcon::None,
+        ui->txtODXFilePath->text() + QLatin1Char('\n') +
+            QString::fromUtf8(platform::DescribeOpenFailure(
+                path.buffer, built == outline::BuildStatus::TooLarge)));
+    break;
+  }
 }
 
 void TfrmODXViewer::cmdSearchClick() {
   cvexString term;
   ToCvex(ui->txtFilter->text(), term);
-  app::BusyCursor busy;
-  outline::FilterSearch(term, items_, results_, busy);
+  {
+    app::BusyCursor busy;
+    outline::FilterSearch(term, items_, results_, busy);
+  }
+  ShowSearchOutcome(ui->txtFilter->text());
 }
 
 void TfrmODXViewer::treeResultsClick() {

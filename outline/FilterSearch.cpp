@@ -190,7 +190,10 @@ void FilterSearch(const cvexString &filterText, const OutlineStore &items,
   for (uint32_t i = 0; i < items.GetCount(); ++i) {
     const NodeHandle node = items.GetNodeFromIndex(i);
     if (matcher.Matches(items.GetText(node))) {
-      const NodeHandle hit = results.Add(kNoNode, items.GetText(node));
+      // A hit shows its node's pictures, so containers stand out.
+      const NodeHandle hit = results.AddChild(kNoNode, items.GetText(node),
+                                              items.ImageIndex(node));
+      results.SetSelectedIndex(hit, items.SelectedIndex(node));
       results.SetData(hit, items.Ref(node));
     }
   }
@@ -205,11 +208,18 @@ NodeHandle ResultTarget(const OutlineStore &results, NodeHandle selectedResult,
 }
 
 void PickElementName(const LabelView &label, cvexString &out) {
-  const std::u16string text = label.toU16String();
-  out.AssignWide(text.c_str());
-  const int32_t space = out.Find(0, u" ");
-  if (space >= 0)
-    out.TruncateAt(space);
+  // Only the units before the first space are looked at, so a description
+  // of megabytes costs no more than its first word.
+  uint32_t n = 0;
+  auto unit = [&label](uint32_t i) -> char16_t {
+    return label.narrow ? label.narrow[i] : label.wide[i];
+  };
+  while (n < label.length && unit(n) != u' ')
+    ++n;
+  out.SetCapacity(static_cast<int32_t>(n) + 1, false);
+  for (uint32_t i = 0; i < n; ++i)
+    out.buffer[i] = unit(i);
+  out.Terminate(static_cast<int32_t>(n));
 }
 
 } // namespace outline

@@ -135,6 +135,10 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   cvexXML reader;
   switch (reader.OpenDocument(filePath)) {
   case cvexXML::LoadResult::Loaded:
+    if (reader.content.count == 0) {
+      reader.Close();
+      return BuildStatus::Empty;
+    }
     break;
   case cvexXML::LoadResult::TooLarge:
     return BuildStatus::TooLarge;

@@ -89,7 +89,8 @@ QVariant OutlineModel::data(const QModelIndex &index, int role) const {
     return QVariant();
   switch (role) {
   case Qt::DisplayRole:
-    return store_.GetText(node).toQString();
+  case Qt::ToolTipRole:
+    return store_.GetText(node).Prefix(kShownUnits).toQString();
   case Qt::DecorationRole:
     return iconProvider_ ? iconProvider_(store_.ImageIndex(node)) : QVariant();
   case ImageIndexRole:

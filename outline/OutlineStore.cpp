@@ -137,6 +137,7 @@ void OutlineStore::Clear() {
   wide_ = Arena<char16_t>();
   std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
   std::vector<NodeHandle>().swap(rightmost_);
+  longestLabel_ = deepestNode_ = 0;
   std::vector<uint32_t>().swap(childStart_);
   std::vector<NodeHandle>().swap(children_);
   std::vector<uint32_t>().swap(rows_);
@@ -194,6 +195,8 @@ NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
   ++count_;
   rightmost_.resize(keep);
   rightmost_.push_back(node);
+  longestLabel_ = std::max(longestLabel_, record.length);
+  deepestNode_ = std::max(deepestNode_, static_cast<uint32_t>(keep + 1));
   return node;
 }
 
@@ -310,9 +313,13 @@ NodeHandle OutlineStore::AddChild(NodeHandle parent, const char16_t *text) {
                   text ? std::u16string_view(text) : std::u16string_view());
 }
 
-NodeHandle OutlineStore::AddChild(NodeHandle parent, const LabelView &text) {
-  if (text.wide)
-    return AddChild(parent, std::u16string_view(text.wide, text.length));
+NodeHandle OutlineStore::AddChild(NodeHandle parent, const LabelView &text,
+                                  int image) {
+  if (text.wide) {
+    const std::u16string_view view(text.wide, text.length);
+    const std::u16string_view part[] = {view.substr(0, view.find(u'\0'))};
+    return AddChildJoined(parent, part, image);
+  }
   // A stored narrow label holds no NUL, but a view built by hand might.
   std::size_t length = 0;
   if (text.narrow) {
@@ -320,10 +327,13 @@ NodeHandle OutlineStore::AddChild(NodeHandle parent, const LabelView &text) {
     length = nul ? static_cast<const unsigned char *>(nul) - text.narrow
                  : text.length;
   }
-  return Append<false>(parent, length, [&text, length](unsigned char *dst) {
-    if (length)
-      std::memcpy(dst, text.narrow, length);
-  });
+  return Append<false>(
+      parent, length,
+      [&text, length](unsigned char *dst) {
+        if (length)
+          std::memcpy(dst, text.narrow, length);
+      },
+      image);
 }
 
 NodeHandle OutlineStore::SiblingParent(NodeHandle sibling) const {

@@ -129,6 +129,24 @@ FileProblem DiagnoseFile(const char16_t *path) {
   return FileProblem::None;
 }
 
+const char *DescribeOpenFailure(const char16_t *path, bool tooLarge) {
+  switch (tooLarge ? FileProblem::TooLarge : DiagnoseFile(path)) {
+  case FileProblem::NotFound:
+    return "There is no such file.";
+  case FileProblem::Folder:
+    return "It is a folder, not a file.";
+  case FileProblem::NotAFile:
+    return "It is not a regular file.";
+  case FileProblem::NotReadable:
+    return "You are not allowed to read it.";
+  case FileProblem::TooLarge:
+    return "It is too large: the viewer reads files below 2 GiB.";
+  case FileProblem::None:
+    break;
+  }
+  return "It could not be read.";
+}
+
 void SeekToStart(FileHandle h) { ::lseek(h, 0, SEEK_SET); }
 
 void CloseFile(FileHandle h) { ::close(h); }

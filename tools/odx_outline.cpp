@@ -6,6 +6,7 @@
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
 #include "outline/Surroundings.h"
+#include "platform/FileHandle.h"
 #include "platform/FileName.h"
 #include "tools/OutlineWriter.h"
 
@@ -74,11 +75,18 @@ int Run(const Options &o) {
   NoBusy busy;
   cvexString path;
   AssignQString(path, platform::DecodeFileName(o.file));
-  if (outline::BuildOutline(path, items, progress, busy) !=
-      outline::BuildStatus::Built) {
-    std::fputs("Could not open file.\n", stderr);
+  const outline::BuildStatus built =
+      outline::BuildOutline(path, items, progress, busy);
+  if (built == outline::BuildStatus::CouldNotOpen ||
+      built == outline::BuildStatus::TooLarge) {
+    // The window's message, then which file and why.
+    std::fprintf(stderr, "Could not open file.\nodx-outline: %s: %s\n", o.file,
+                 platform::DescribeOpenFailure(
+                     path.buffer, built == outline::BuildStatus::TooLarge));
     return 1;
   }
+  if (built == outline::BuildStatus::Empty)
+    std::fprintf(stderr, "odx-outline: %s: the file is empty\n", o.file);
 
   tools::OutlineWriter out(stdout);
   if (o.filter) {

@@ -2,7 +2,10 @@
 #include "outline/OutlineModel.h"
 #include "outline/OutlinePaths.h"
 #include "outline/SubtreeExpander.h"
+
 #include "tests/app/WindowFakes.h"
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <QAction>
 #include <QClipboard>
@@ -169,6 +172,92 @@ private slots:
     QVERIFY(matches(2, "notes.txt"));
   }
 
+  void dialogStartsBesideTheFileAndEnterInThePathBoxOpens() {
+    auto w = ShownWindow();
+    chooser.answer = kSmallFile;
+    QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(chooser.selected, 1); // "All ODX files"
+    QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(chooser.folder, QFileInfo(kSmallFile).absolutePath());
+
+    QLineEdit *path = Control<QLineEdit>(*w, "txtODXFilePath");
+    path->setText(kOtherFile);
+    QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
+    QTest::keyClick(path, Qt::Key_Return);
+    QCOMPARE(builds.count(), 1);
+    QCOMPARE(Stored(), kOtherFile);
+    QVERIFY(w->ItemsStore().GetCount() > 10);
+
+    // An empty file is no failure, but the status line says why nothing
+    // shows.
+    QTemporaryDir dir;
+    const QString empty = dir.filePath("empty.odx");
+    QFile(empty).open(QIODevice::WriteOnly);
+    path->setText(empty);
+    QTest::keyClick(path, Qt::Key_Return);
+    QVERIFY(messages.shown.isEmpty());
+    QCOMPARE(StatusMessage(*w), empty + " is empty.");
+  }
+
+  void searchFeedbackAndTheSpecBoxFollowTheSelection() {
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("qxzj"));
+    QCOMPARE(StatusMessage(*w), QStringLiteral("No hits for qxzj"));
+    Search(*w, QStringLiteral("short-name"));
+    const uint32_t hits = w->ResultsStore().GetCount();
+    QCOMPARE(StatusMessage(*w), QString("%1 hits for short-name").arg(hits));
+    // Hits show their node's picture.
+    for (uint32_t i = 0; i < hits; ++i)
+      QCOMPARE(w->ResultsStore().ImageIndex(i),
+               w->ItemsStore().ImageIndex(w->ResultsStore().Data(i).handle));
+
+    // Keys, a jump from a hit: the spec box follows, the message goes.
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
+    QCOMPARE(spec->text(), QStringLiteral("SHORT-NAME"));
+    QCOMPARE(StatusMessage(*w), QString());
+    QTest::keyClick(Items(*w), Qt::Key_Left);
+    const QString label = Items(*w)->currentIndex().data().toString();
+    QCOMPARE(spec->text(), label.section(' ', 0, 0));
+  }
+
+  void longLabelsScrollAndTheStatusLineKeepsOneLine() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("long.odx");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<ODX><DESC>\n  <p>" + QByteArray(6'000'000, 'x') +
+            "</p></DESC><A " + QByteArray(3000, 'a') + "=\"1\"/></ODX>");
+    f.close();
+    auto w = ShownWindow();
+    Browse(*w, file);
+    QTreeView *items = Items(*w);
+    QVERIFY(items->columnWidth(0) > 10 * items->viewport()->width());
+    items->expandAll();
+    QStatusBar *line = Control<QStatusBar>(*w, "statusLine");
+    const int height = line->height();
+    // The description node: its path starts with a line break.
+    items->setCurrentIndex(w->ItemsModel().index(
+        0, 0, w->ItemsModel().index(0, 0, w->ItemsModel().index(0, 0))));
+    const QString shown = Control<QLabel>(*w, "lblNodePath")->text();
+    QVERIFY2(!shown.contains('\n'), qPrintable(shown));
+    QCOMPARE(line->height(), height);
+    QVERIFY(!Control<QLabel>(*w, "lblNodeCount")->text().isEmpty());
+
+    // At its smallest the window keeps every button whole.
+    w->resize(w->minimumSize());
+    QApplication::processEvents();
+    QVERIFY(w->minimumWidth() < 935);
+    for (QPushButton *button : w->findChildren<QPushButton *>()) {
+      if (button->isHidden())
+        continue;
+      const QRect inWindow(button->mapTo(w.get(), QPoint(0, 0)),
+                           button->size());
+      QVERIFY2(w->rect().contains(inWindow), qPrintable(button->objectName()));
+    }
+  }
+
   void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {
     auto w = ShownWindow();
     QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");
@@ -314,7 +403,7 @@ private slots:
              QString("%1 nodes").arg(w->ItemsStore().GetCount()));
   }
 
-  void aDeepPathShowsItsTailAndCopiesWhole() {
+  void aDeepPathIsElidedInTheMiddleAndCopiesWhole() {
     auto w = ShownWindow();
     outline::OutlineStore &store = w->ItemsStore();
     {
@@ -329,8 +418,10 @@ private slots:
     Items(*w)->setCurrentIndex(w->ItemsModel().IndexFromNode(deepest));
     const QString shown = Control<QLabel>(*w, "lblNodePath")->text();
     QVERIFY(shown.size() < full.size());
-    QVERIFY(shown.startsWith(QChar(0x2026)));
-    QVERIFY(full.endsWith(shown.mid(1)));
+    const qsizetype cut = shown.indexOf(QChar(0x2026));
+    QVERIFY(cut > 0 && cut < shown.size() - 1);
+    QVERIFY(full.startsWith(shown.left(cut)));
+    QVERIFY(full.endsWith(shown.mid(cut + 1)));
     QCOMPARE(w->width(), 935); // the window kept its width
     Trigger(*w, "actCopyItemPath");
     QCOMPARE(QGuiApplication::clipboard()->text(), full);

@@ -107,6 +107,9 @@ private slots:
     QCOMPARE(messages.shown[0].text, QStringLiteral("Could not open file."));
     QCOMPARE(messages.shown[0].caption, QStringLiteral("Kestrane ODX Parser"));
     QCOMPARE(messages.shown[0].icon, desktop::MessageIcon::None);
+    // Below the message: which file, and why.
+    QVERIFY(messages.shown[0].details.startsWith(remembered + "\n"));
+    QVERIFY(messages.shown[0].details.size() > remembered.size() + 10);
     QTest::qWait(300);
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(w->ItemsStore().GetCount(), 0u);
@@ -119,6 +122,9 @@ private slots:
     w->SetStartupFile(kSmallFile);
     QSignalSpy builds(&w->ItemsModel(), &QAbstractItemModel::modelReset);
     Show(*w);
+    // Built from the start-up timer, after the window has painted.
+    QCOMPARE(builds.count(), 0);
+    QVERIFY(w->Timer1->isActive());
     QTRY_COMPARE(builds.count(), 1);
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
     QCOMPARE(Stored(), kSmallFile);
@@ -215,7 +221,7 @@ private slots:
 
     const QModelIndex hit = w->ResultsModel().index(0, 0);
     QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      results->visualRect(hit).center());
+                      TextPoint(*results, hit));
     const QModelIndex target = items->currentIndex();
     QVERIFY(target.isValid());
     QCOMPARE(target.data().toString(), hit.data().toString());
@@ -226,7 +232,7 @@ private slots:
     // A click on the outline node picks its element name.
     items->scrollTo(target);
     QTest::mouseClick(items->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      items->visualRect(target).center());
+                      TextPoint(*items, target));
     const QString label = target.data().toString();
     QCOMPARE(Control<QLineEdit>(*w, "txtSearchSpec")->text(),
              label.left(label.indexOf(' ')));

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 
 #include <array>
@@ -34,11 +35,15 @@ public:
   QString answer; // empty: the user cancels
   int calls = 0;
   QString filter;
+  QString folder;
+  int selected = -1;
   const char *failWith = nullptr; // throws instead of asking
-  bool ChooseFileToOpen(QWidget *, const QString &f,
-                        QString &fileName) override {
+  bool ChooseFileToOpen(QWidget *, const QString &f, const QString &startIn,
+                        int entry, QString &fileName) override {
     ++calls;
     filter = f;
+    folder = startIn;
+    selected = entry;
     if (failWith)
       throw std::runtime_error(failWith);
     if (answer.isEmpty())
@@ -53,6 +58,13 @@ template <typename T> T *Control(QWidget &w, const char *name) {
   if (!control)
     qFatal("no control %s", name);
   return control;
+}
+
+// A point on the text of a row, as a user clicks it: the column may reach
+// far past the viewport when the tree scrolls sideways.
+inline QPoint TextPoint(const QTreeView &tree, const QModelIndex &index) {
+  const QRect row = tree.visualRect(index);
+  return QPoint(row.left() + 30, row.center().y());
 }
 
 // The remembered path, or "<nothing stored>".

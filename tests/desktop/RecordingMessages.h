@@ -21,6 +21,7 @@ public:
     QString caption;
     MessageIcon icon;
     std::size_t shellCallsBefore;
+    QString details;
   };
 
   explicit RecordingMessages(const RecordingShell *shell = nullptr)
@@ -30,7 +31,14 @@ public:
                    MessageIcon icon) override {
     if (failWith)
       throw std::runtime_error(failWith);
-    shown.append({text, caption, icon, shell_ ? shell_->calls.size() : 0});
+    shown.append(
+        {text, caption, icon, shell_ ? shell_->calls.size() : 0, QString()});
+  }
+
+  void ShowDetailedMessage(const QString &text, const QString &caption,
+                           MessageIcon icon, const QString &details) override {
+    ShowMessage(text, caption, icon);
+    shown.last().details = details;
   }
 
   QStringList Texts() const {

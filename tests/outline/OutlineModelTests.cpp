@@ -71,6 +71,16 @@ TEST_F(OutlineModelTest, ShowsTheStoreTreeWithLabelsAndImages) {
 
   model.SetIconProvider([](int image) { return QVariant(image * 10); });
   EXPECT_EQ(model.data(a, Qt::DecorationRole).toInt(), 20);
+
+  // A view sees at most the head of a huge label; the store keeps it whole
+  // and knows its longest label and deepest node for the column width.
+  EXPECT_EQ(store.DeepestNode(), 3u);
+  store.AddChild(kNoNode, std::u16string(100000, u'x'));
+  EXPECT_EQ(store.LongestLabel(), 100000u);
+  const QModelIndex huge = model.index(2, 0);
+  for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)})
+    EXPECT_EQ(model.data(huge, role).toString().size(),
+              qsizetype(OutlineModel::kShownUnits));
 }
 
 TEST_F(OutlineModelTest, EveryEntryPointRejectsForeignAndOutOfRangeIndexes) {

@@ -140,7 +140,11 @@ class Interface(Scratch):
         missing = os.path.join(self.dir.name, "missing.odx")
         got = run(missing)
         self.assertEqual((got.returncode, got.stdout), (1, b""))
-        self.assertEqual(got.stderr, b"Could not open file.\n")
+        self.assertEqual(got.stderr, b"Could not open file.\nodx-outline: %s: "
+                         b"There is no such file.\n" % missing.encode())
+        got = run(self.write(b""))
+        self.assertEqual((got.returncode, got.stdout), (0, b""))
+        self.assertIn(b"the file is empty", got.stderr)
         self.assertEqual(run(self.dir.name).returncode, 1)
         for bad in ([], ["--json"], ["--bogus", "f"], ["a", "b"], ["--filter"]):
             got = run(*bad)

@@ -17,10 +17,12 @@ namespace app {
 class FileChooser {
 public:
   virtual ~FileChooser() = default;
-  // `filter` is in the form "Description|pattern;pattern|Description|...",
-  // the first entry chosen at the start.  True and the full path in
-  // `fileName` when the user confirmed a file.
+  // `filter` is in the form "Description|pattern;pattern|Description|...";
+  // the dialog opens in `folder` (empty: where it likes) with entry
+  // `selected` chosen.  True and the full path in `fileName` when the user
+  // confirmed a file.
   virtual bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                                const QString &folder, int selected,
                                 QString &fileName) = 0;
 };
 
@@ -39,6 +41,7 @@ QString QtNameFilter(const QString &filter);
 class DialogFileChooser final : public FileChooser {
 public:
   bool ChooseFileToOpen(QWidget *owner, const QString &filter,
+                        const QString &folder, int selected,
                         QString &fileName) override;
 };
 
@@ -48,6 +51,9 @@ public:
   explicit BoxMessageSink(QWidget *owner) : owner_(owner) {}
   void ShowMessage(const QString &text, const QString &caption,
                    desktop::MessageIcon icon) override;
+  void ShowDetailedMessage(const QString &text, const QString &caption,
+                           desktop::MessageIcon icon,
+                           const QString &details) override;
 
 private:
   QWidget *owner_;

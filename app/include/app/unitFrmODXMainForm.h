@@ -30,6 +30,8 @@ class OutlineModel;
 } // namespace outline
 namespace app {
 class TreeViewExpansion;
+class ElidedLabel;
+class ColumnFitter;
 } // namespace app
 
 // The viewer's one main window.  Controls come from the form description
@@ -97,6 +99,9 @@ private:
   void createActions();
   void CreateStatusLine();
   void UpdateStatusLine();
+  void ShowSearchOutcome(const QString &term);
+  void OutlineSelectionMoved();
+  void FitMinimumSize();
   void ShowExpanderOutcome(const outline::SubtreeExpander::Outcome &outcome);
   void FocusFilter();
   void StepHit(int step);
@@ -107,7 +112,7 @@ private:
   bool TakeFileDrag(QEvent &event);
 
   QStatusBar *statusLine_ = nullptr;
-  QLabel *lblNodePath_ = nullptr;
+  app::ElidedLabel *lblNodePath_ = nullptr;
   QLabel *lblNodeCount_ = nullptr;
   QLabel *lblBuildTime_ = nullptr;
   int statusHeight_ = 0; // what the window added for the status line

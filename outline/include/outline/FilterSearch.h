@@ -8,9 +8,10 @@ namespace outline {
 
 // Rebuilds `results` with one top-level node per outline node whose label
 // contains `filterText` regardless of case (each unit lower-cased on its
-// own), in pre-order.  A hit shows the node's label unchanged and holds a
-// reference to it as data.  An empty term only empties the results.  The busy
-// indicator and both update brackets are put back on every path.
+// own), in pre-order.  A hit shows the node's label unchanged and its
+// pictures, and holds a reference to it as data.  An empty term only empties
+// the results.  The busy indicator and both update brackets are put back on
+// every path.
 void FilterSearch(const cvexString &filterText, const OutlineStore &items,
                   OutlineStore &results, BusyIndicator &busy);
 

@@ -8,6 +8,7 @@ namespace outline {
 
 enum class BuildStatus {
   Built,
+  Empty,        // opened, but the file holds no bytes: the outline stays empty
   CouldNotOpen, // missing, a folder, unreadable, or failed to load
   TooLarge,     // 2 GiB or more: beyond the 32-bit sizes of the reader
 };

@@ -12,6 +12,10 @@ namespace outline {
 // internalId = node handle.  Reads the store directly; a label becomes a
 // QString only when a view asks for it.  The store must outlive the model.
 //
+// A view is shown at most the first kShownUnits units of a label (a
+// description may hold megabytes; painting, tool tips and the status line
+// need no more), with the whole label as ToolTipRole up to the same limit.
+//
 // Pictures: the model stays free of QtGui.  ImageIndexRole and
 // SelectedImageRole give the stored indexes as ints; DecorationRole is
 // answered through an icon provider the window sets (none: no decoration).
@@ -20,6 +24,7 @@ namespace outline {
 class OutlineModel : public QAbstractItemModel {
 public:
   enum Role { ImageIndexRole = Qt::UserRole + 1, SelectedImageRole };
+  static constexpr uint32_t kShownUnits = 4000;
   using IconProvider = std::function<QVariant(int image)>;
 
   explicit OutlineModel(OutlineStore &store, QObject *parent = nullptr);

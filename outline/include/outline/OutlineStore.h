@@ -35,6 +35,12 @@ struct LabelView {
   const char16_t *wide = nullptr;        // set when it holds a unit > 0xFF
   uint32_t length = 0;                   // units
   QString toQString() const;
+  // The first `units` units at most: what a view shows of a huge label.
+  LabelView Prefix(uint32_t units) const {
+    LabelView head = *this;
+    head.length = length < units ? length : units;
+    return head;
+  }
   std::u16string toU16String() const;
 };
 inline constexpr std::size_t kNarrowLabelSlack = 16;
@@ -79,8 +85,9 @@ public:
   // the first NUL unit, if any.
   NodeHandle AddChild(NodeHandle parent, std::u16string_view text);
   NodeHandle AddChild(NodeHandle parent, const char16_t *text); // to first NUL
-  // Copies a label as stored (of this or another store) without widening.
-  NodeHandle AddChild(NodeHandle parent, const LabelView &text);
+  // Copies a label as stored (of this or another store) without widening;
+  // `image` becomes both picture indexes.
+  NodeHandle AddChild(NodeHandle parent, const LabelView &text, int image = 0);
   // The label is the parts joined, written straight into the arena; the
   // parts must hold no NUL (texts measured up to their terminator do not).
   // `image` becomes both picture indexes at once.
@@ -120,6 +127,11 @@ public:
   NodeHandle Child(NodeHandle parent, uint32_t row) const;
   uint32_t Row(NodeHandle node) const;
   uint32_t Depth(NodeHandle node) const; // 1 for top-level nodes
+
+  // What the longest label and the deepest node of this outline are, kept
+  // as nodes are added, so a view can size its column without measuring.
+  uint32_t LongestLabel() const { return longestLabel_; }
+  uint32_t DeepestNode() const { return deepestNode_; }
 
   std::size_t MemoryBytes() const; // for benchmarks
 
@@ -171,6 +183,8 @@ private:
   std::vector<std::unique_ptr<NodeRef[]>> data_; // chunks made by SetData
   std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
 
+  uint32_t longestLabel_ = 0;
+  uint32_t deepestNode_ = 0;
   uint32_t generation_;
   int updateDepth_ = 0;
   bool resetFired_ = false;

@@ -36,6 +36,12 @@ enum class FileProblem {
   TooLarge
 };
 FileProblem DiagnoseFile(const char16_t *path);
+
+// One sentence for a user on why `path` did not open; `tooLarge` when the
+// loader found its contents too large (a UTF-16 file may grow past the
+// limit when turned into UTF-8).
+const char *DescribeOpenFailure(const char16_t *path, bool tooLarge);
+
 void CloseFile(FileHandle h);
 
 } // namespace platform
