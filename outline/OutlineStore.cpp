@@ -1,5 +1,7 @@
 #include "outline/OutlineStore.h"
 
+#include "platform/LargeMemory.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -74,6 +76,8 @@ Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
     capacities.reserve(capacities.size() + 1);
     chunks.push_back(
         std::make_unique_for_overwrite<Unit[]>(units + kNarrowLabelSlack));
+    platform::AdviseLargePages(chunks.back().get(),
+                               (units + kNarrowLabelSlack) * sizeof(Unit));
     capacities.push_back(units);
     target = chunks.size() - 1;
     // A huge label gets a chunk of its own; small labels keep filling the
@@ -177,6 +181,7 @@ NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
   if ((node & (kNodeChunk - 1)) == 0) {
     nodes_.reserve(nodes_.size() + 1);
     nodes_.push_back(std::make_unique_for_overwrite<Node[]>(kNodeChunk));
+    platform::AdviseLargePages(nodes_.back().get(), kNodeChunk * sizeof(Node));
   }
   rightmost_.reserve(keep + 1);
 

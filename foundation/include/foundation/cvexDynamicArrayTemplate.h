@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LargeMemory.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +58,7 @@ private:
     if (n < 0)
       throw std::bad_alloc();
     T *p = new T[static_cast<std::size_t>(n) + 1];
+    platform::AdviseLargePages(p, (static_cast<std::size_t>(n) + 1) * sizeof(T));
     p[n] = T{};
     return p;
   }
