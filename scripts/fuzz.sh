@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
-           fuzz_file_lines fuzz_outline fuzz_filter)
+           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package)
 fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -43,6 +43,24 @@ if [ -f "$gen" ]; then
   done
 fi
 
+# Package seeds: the real package and small ones packed from the XML seeds.
+seeds_pdx="$work/seeds-pdx"
+mkdir -p "$seeds_pdx"
+cp tests/data/packages/*.pdx "$seeds_pdx/"
+python3 - "$seeds" "$seeds_pdx" <<'PY'
+import os, sys, zipfile
+src, out = sys.argv[1:]
+for s in (1, 2, 3):
+    xml = os.path.join(src, "gen-%d.odx" % s)
+    if not os.path.exists(xml):
+        continue
+    with zipfile.ZipFile(os.path.join(out, "gen-%d.pdx" % s), "w") as z:
+        z.write(xml, "gen.odx-d", zipfile.ZIP_DEFLATED)
+        z.writestr("index.xml", '<?xml version="1.0"?><CATALOG/>', zipfile.ZIP_STORED)
+        z.writestr("jobs/", "")
+        z.writestr("jobs/run.py", "pass\n", zipfile.ZIP_DEFLATED)
+PY
+
 status=0
 printf '%-24s %12s %10s  %s\n' target executions findings artefacts
 for t in "${targets[@]}"; do
@@ -51,6 +69,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$crashes"
   case "$t" in
     fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=16384 ;;
+    fuzz_package) extra=("$seeds_pdx"); maxlen=65536 ;;
     *) extra=(); maxlen=4096 ;;
   esac
   log="$work/$t.log"

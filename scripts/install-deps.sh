@@ -4,10 +4,10 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config libzip-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth time python3 bc
+  xvfb xauth time python3 bc unzip
   x11-apps imagemagick xdotool
   desktop-file-utils shared-mime-info dpkg-dev
   clang libclang-rt-dev
