@@ -1,11 +1,14 @@
 #pragma once
 
 // Builds the outline of fuzz bytes through the real file path and checks it
-// against a count of the tokens made by a second, independent reader.
+// against a count of the tokens made by a second, independent reader; for
+// a package, member by member against the package read on its own.
 
 #include "fuzz/FuzzSupport.h"
 #include "outline/OutlineBuilder.h"
+#include "outline/OutlinePaths.h"
 #include "outline/Surroundings.h"
+#include "package/Package.h"
 #include "xml/cvexXML.h"
 
 namespace fuzz {
@@ -31,10 +34,9 @@ public:
 };
 
 // One node per start tag or element outside a description, one text node
-// per DESC end tag once some DESC start tag has been seen.
-inline uint32_t ExpectedNodeCount(const cvexString &path) {
-  cvexXML reader;
-  FUZZ_CHECK(reader.OpenDocument(path) == cvexXML::LoadResult::Loaded);
+// per DESC end tag once some DESC start tag has been seen; counted over the
+// document loaded in `reader` by a second pass of the token reader.
+inline uint32_t ExpectedNodeCount(cvexXML &reader) {
   unsigned char kind = 0;
   cvexString name, value, attributes;
   uint32_t nodes = 0;
@@ -70,7 +72,7 @@ inline uint32_t ExpectedNodeCount(const cvexString &path) {
       break;
     }
   }
-  FUZZ_CHECK(reader.Close());
+  reader.Close();
   return nodes;
 }
 
@@ -88,6 +90,40 @@ inline void CheckLabel(const outline::LabelView &label) {
     FUZZ_CHECK(wider);
 }
 
+// The member nodes of a package's outline: one per member in order, a
+// readable document's outline below it, every other member a leaf.
+inline void CheckPackage(const cvexString &path, outline::BuildStatus status,
+                         const outline::OutlineStore &store) {
+  package::Package pkg;
+  if (pkg.Open(path) != package::Package::OpenStatus::Opened) {
+    FUZZ_CHECK(status != outline::BuildStatus::Built);
+    FUZZ_CHECK(store.GetCount() == 0);
+    return;
+  }
+  FUZZ_CHECK(status == outline::BuildStatus::Built);
+  const std::vector<package::Member> &members = pkg.Members();
+  FUZZ_CHECK(store.ChildCount(outline::kNoNode) == members.size());
+  cvexDynamicArrayTemplate<unsigned char> bytes;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const outline::NodeHandle node = store.Child(outline::kNoNode, uint32_t(i));
+    const std::u16string label = store.GetText(node).toU16String();
+    FUZZ_CHECK(label.starts_with(members[i].name));
+    const uint32_t subtree = outline::SubtreeEnd(store, node) - node;
+    if (members[i].kind == package::MemberKind::Document &&
+        members[i].readable && pkg.Read(i, bytes)) {
+      FUZZ_CHECK(label.size() == members[i].name.size());
+      FUZZ_CHECK(store.ImageIndex(node) == 2);
+      cvexXML reader;
+      FUZZ_CHECK(reader.LoadDocument(bytes) == cvexXML::LoadResult::Loaded);
+      FUZZ_CHECK(subtree == 1 + ExpectedNodeCount(reader));
+    } else {
+      FUZZ_CHECK(store.ImageIndex(node) == 0 && subtree == 1);
+      FUZZ_CHECK(label.ends_with(u" (unreadable)") ||
+                 label.ends_with(u" bytes)"));
+    }
+  }
+}
+
 // Builds `store` from the bytes and checks its shape; returns nothing, any
 // broken rule aborts.
 inline void BuildChecked(ScratchFile &file, const uint8_t *data, size_t size,
@@ -100,19 +136,30 @@ inline void BuildChecked(ScratchFile &file, const uint8_t *data, size_t size,
   const outline::BuildStatus status =
       outline::BuildOutline(path, store, progress, busy);
 
-  FUZZ_CHECK(status == outline::BuildStatus::Built);
   FUZZ_CHECK(!busy.busy && busy.switches == 2);
   FUZZ_CHECK(!progress.visible);
   FUZZ_CHECK(!store.IsUpdating());
   const uint32_t count = store.GetCount();
-  FUZZ_CHECK(count == ExpectedNodeCount(path));
+  if (package::LooksLikePackage({data, size})) {
+    CheckPackage(path, status, store);
+  } else {
+    cvexXML reader;
+    FUZZ_CHECK(reader.OpenDocument(path) == cvexXML::LoadResult::Loaded);
+    // Empty: no bytes at all, or a byte-order mark and nothing after it.
+    FUZZ_CHECK(status == (reader.content.count == 0
+                              ? outline::BuildStatus::Empty
+                              : outline::BuildStatus::Built));
+    FUZZ_CHECK(count == ExpectedNodeCount(reader));
+  }
   uint32_t topLevel = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const outline::NodeHandle node = store.GetNodeFromIndex(i);
     FUZZ_CHECK(node == i);
     const outline::LabelView label = store.GetText(node);
     CheckLabel(label);
-    FUZZ_CHECK(label.length <= size);
+    // Texts never grow in decoding; a UTF-16 file shrinks to UTF-8, and a
+    // package member's label is its name and size.
+    FUZZ_CHECK(label.length <= size * 2 + 40);
     const int image = store.ImageIndex(node);
     FUZZ_CHECK(image == 0 || image == 2);
     FUZZ_CHECK(store.SelectedIndex(node) == image);

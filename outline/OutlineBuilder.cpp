@@ -1,7 +1,10 @@
 #include "outline/OutlineBuilder.h"
 
+#include "package/Package.h"
 #include "platform/FileHandle.h"
 #include "xml/cvexXML.h"
+
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -112,42 +115,47 @@ private:
   std::size_t n_ = 0;
 };
 
-} // namespace
+// Reports whole percents of the bytes read, only when the shown number can
+// have changed: the bar sees exactly the values a call per token would give
+// it, without a division per token.
+class PercentReporter {
+public:
+  PercentReporter(ProgressSink &sink, int64_t totalBytes)
+      : sink_(sink), total_(totalBytes > 0 ? totalBytes : 1) {}
+  // `done` bytes of all are read; never moves backwards.
+  void Update(int64_t done) {
+    if (done < next_)
+      return;
+    const int percent =
+        static_cast<int>(std::min<int64_t>(done * 100 / total_, 100));
+    if (percent != shown_) {
+      shown_ = percent;
+      sink_.SetPosition(percent);
+    }
+    // The first byte count at which the percent is one higher.
+    next_ = ((percent + 1) * total_ + 99) / 100;
+  }
 
-BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
-                         ProgressSink &progress, BusyIndicator &busy) {
+private:
+  ProgressSink &sink_;
+  int64_t total_;
+  int64_t next_ = 0;
+  int shown_ = 0; // the run starts the bar at 0
+};
+
+// Builds the outline of the document loaded in `reader` below `parent`
+// (kNoNode: the top level), counting levels from there.  `before` bytes of
+// the whole input come before this document, for the progress.
+void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
+                  PercentReporter &progress, int64_t before) {
   std::array<NodeHandle, kMaxDepth + 1> stack;
   stack.fill(kNoNode);
+  stack[0] = parent;
   int32_t depth = 0;
   bool capturing = false;
-  // No DESC start tag seen yet in this run: a DESC end tag then has nothing
-  // to copy from, and makes no text node (it only closes a level).
+  // No DESC start tag seen yet in this document: a DESC end tag then has
+  // nothing to copy from, and makes no text node (it only closes a level).
   int32_t captureStart = -1;
-
-  RunGuard guard(tree, progress, busy);
-  cvexString filePath;
-  filePath.Assign(path);
-  guard.BeginTree();
-  tree.Clear();
-  progress.SetPosition(0);
-  progress.SetVisible(true);
-
-  cvexXML reader;
-  switch (reader.OpenDocument(filePath)) {
-  case cvexXML::LoadResult::Loaded:
-    if (reader.content.count == 0) {
-      reader.Close();
-      return BuildStatus::Empty;
-    }
-    break;
-  case cvexXML::LoadResult::TooLarge:
-    return BuildStatus::TooLarge;
-  case cvexXML::LoadResult::CouldNotOpen:
-    return platform::DiagnoseFile(filePath.buffer) ==
-                   platform::FileProblem::TooLarge
-               ? BuildStatus::TooLarge
-               : BuildStatus::CouldNotOpen;
-  }
 
   unsigned char kind = 0;
   cvexString name;
@@ -212,9 +220,102 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
     default: // comments make no node
       break;
     }
-    progress.SetPosition(reader.PercentDone());
+    progress.Update(before + reader.Position());
   }
   reader.Close();
+}
+
+// One top-level node per member: a document's outline below its name, any
+// other member a leaf with its size, a member that cannot be read a leaf
+// that says so.  Members are inflated one at a time.
+void FillPackage(package::Package &pkg, OutlineStore &tree,
+                 PercentReporter &progress) {
+  int64_t before = 0; // bytes of the documents before this member
+  cvexDynamicArrayTemplate<unsigned char> bytes;
+  const std::vector<package::Member> &members = pkg.Members();
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const package::Member &m = members[i];
+    const std::u16string_view name = m.name;
+    if (m.kind == package::MemberKind::Document && m.readable &&
+        pkg.Read(i, bytes)) {
+      const std::u16string_view parts[] = {name};
+      const NodeHandle member =
+          tree.AddChildJoined(kNoNode, parts, kContainerImage);
+      cvexXML reader;
+      reader.LoadDocument(bytes); // takes the bytes; freed with the reader
+      FillDocument(reader, tree, member, progress, before);
+      before += static_cast<int64_t>(m.size);
+      continue;
+    }
+    const bool unreadable =
+        !m.readable || m.kind == package::MemberKind::Document;
+    const std::u16string suffix =
+        unreadable
+            ? std::u16string(u" (unreadable)")
+            : u" (" + QString::number(m.size).toStdU16String() + u" bytes)";
+    const std::u16string_view parts[] = {name, suffix};
+    tree.AddChildJoined(kNoNode, parts, kLeafImage);
+    if (m.kind == package::MemberKind::Document && m.readable)
+      before += static_cast<int64_t>(m.size);
+    progress.Update(before);
+  }
+}
+
+int64_t DocumentBytes(const package::Package &pkg) {
+  int64_t total = 0;
+  for (const package::Member &m : pkg.Members())
+    if (m.kind == package::MemberKind::Document && m.readable)
+      total += static_cast<int64_t>(m.size);
+  return total;
+}
+
+} // namespace
+
+BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
+                         ProgressSink &progress, BusyIndicator &busy) {
+  RunGuard guard(tree, progress, busy);
+  cvexString filePath;
+  filePath.Assign(path);
+  guard.BeginTree();
+  tree.Clear();
+  progress.SetPosition(0);
+  progress.SetVisible(true);
+
+  // A package is known by its first bytes, whatever its name.
+  package::Package pkg;
+  switch (pkg.Open(filePath)) {
+  case package::Package::OpenStatus::Opened: {
+    PercentReporter percent(progress, DocumentBytes(pkg));
+    FillPackage(pkg, tree, percent);
+    return BuildStatus::Built;
+  }
+  case package::Package::OpenStatus::NotAPackage:
+    break;
+  case package::Package::OpenStatus::TooLarge:
+    return BuildStatus::TooLarge;
+  case package::Package::OpenStatus::Damaged:
+  case package::Package::OpenStatus::CouldNotOpen:
+    return BuildStatus::CouldNotOpen;
+  }
+
+  cvexXML reader;
+  switch (reader.OpenDocument(filePath)) {
+  case cvexXML::LoadResult::Loaded:
+    if (reader.content.count == 0) {
+      reader.Close();
+      return BuildStatus::Empty;
+    }
+    break;
+  case cvexXML::LoadResult::TooLarge:
+    return BuildStatus::TooLarge;
+  case cvexXML::LoadResult::CouldNotOpen:
+    return platform::DiagnoseFile(filePath.buffer) ==
+                   platform::FileProblem::TooLarge
+               ? BuildStatus::TooLarge
+               : BuildStatus::CouldNotOpen;
+  }
+  PercentReporter percent(progress, reader.content.count);
+  FillDocument(reader, tree, kNoNode, percent, 0);
   return BuildStatus::Built;
 }
 

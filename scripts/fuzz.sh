@@ -12,7 +12,8 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
-           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package)
+           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package
+           fuzz_package_outline)
 fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -69,7 +70,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$crashes"
   case "$t" in
     fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=16384 ;;
-    fuzz_package) extra=("$seeds_pdx"); maxlen=65536 ;;
+    fuzz_package|fuzz_package_outline) extra=("$seeds_pdx"); maxlen=65536 ;;
     *) extra=(); maxlen=4096 ;;
   esac
   log="$work/$t.log"

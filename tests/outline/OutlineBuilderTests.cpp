@@ -122,6 +122,71 @@ TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
   }
 }
 
+// The top-level labels of a package's outline, one line each, or the
+// status when it does not open.
+std::string TopLevel(const OutlineStore &store) {
+  std::string out;
+  for (NodeHandle n = 0; n < store.GetCount(); ++n)
+    if (store.Parent(n) == kNoNode)
+      out += std::to_string(store.ImageIndex(n)) + " " +
+             store.GetText(n).toQString().toStdString() + "\n";
+  return out;
+}
+
+TEST_F(OutlineBuilderTest, PackagesShowEveryMemberOrRefuseAsAWhole) {
+  const QString dirPath = QStringLiteral(ODX_TEST_PACKAGES);
+  const struct {
+    const char *file;
+    BuildStatus status;
+    const char *top; // top-level nodes, or a prefix of them
+  } cases[] = {
+      {"plain.pdx", BuildStatus::Built,
+       "2 index.xml\n2 a.odx-d\n2 dir/B.ODX-CS\n2 a.odx-d\n"
+       "0 jobs.py (9 bytes)\n2 stored.xml\n0 inner.pdx (173 bytes)\n"
+       "2 zipped.odx\n0 x.odx- (58 bytes)\n0 y.odx-d1 (58 bytes)\n"
+       "2 empty.xml\n"},
+      {"members.pdx", BuildStatus::Built,
+       "0 bomb.xml (unreadable)\n0 short.xml (unreadable)\n"
+       "0 crc.xml (unreadable)\n0 crc-stored.xml (unreadable)\n"
+       "0 encrypted.xml (unreadable)\n0 method.xml (unreadable)\n"
+       "0 claims.xml (unreadable)\n0 bzip2.xml (unreadable)\n"
+       "0 stored-lie.xml (unreadable)\n0 garbled.xml (unreadable)\n"
+       "0 local-header.xml (unreadable)\n2 ok.xml\n"},
+      {"zip64.pdx", BuildStatus::Built, "2 a.xml\n2 b.odx\n"},
+      {"empty.pdx", BuildStatus::Built, ""},
+      {"not-a-zip.pdx", BuildStatus::Built, "2 ODX **** VERSION=\"2.2.0\"\n"},
+      {"cd-outside.pdx", BuildStatus::CouldNotOpen, ""},
+      {"bad-utf8.pdx", BuildStatus::CouldNotOpen, ""},
+      {"too-large.pdx", BuildStatus::TooLarge, ""},
+  };
+  for (const auto &c : cases) {
+    BuildFile(dirPath + "/" + c.file);
+    EXPECT_EQ(status, c.status) << c.file;
+    EXPECT_EQ(TopLevel(store), c.top) << c.file;
+    EXPECT_TRUE(around.Restored()) << c.file;
+  }
+  // A member's outline hangs below its node, one level deeper.
+  BuildFile(dirPath + "/plain.pdx");
+  EXPECT_EQ(store.Depth(1), 2u);
+  EXPECT_EQ(store.GetText(1).toQString(), "ODX **** VERSION=\"2.2.0\"");
+
+  // Cut short anywhere, the central directory is gone: the whole package
+  // is refused.
+  QFile whole(dirPath + "/plain.pdx");
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QByteArray bytes = whole.readAll();
+  for (int percent : {25, 50, 99}) {
+    QFile cut(dir.filePath("cut.pdx"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(bytes.size() * percent / 100));
+    cut.close();
+    BuildFile(cut.fileName());
+    EXPECT_EQ(status, BuildStatus::CouldNotOpen) << percent;
+  }
+  BuildFile(dirPath + "/many.pdx");
+  EXPECT_EQ(store.GetCount(), 200'000u);
+}
+
 TEST_F(OutlineBuilderTest, DepthIsClampedAt255) {
   for (int n : {255, 256, 300}) {
     std::string body;

@@ -7,8 +7,10 @@ any file can be checked against it.
 Usage: reference_outline.py FILE > expected.jsonl
 """
 import codecs
+import io
 import re
 import sys
+import zipfile
 
 
 # ---------------------------------------------------------------------------
@@ -266,6 +268,48 @@ def outline(data):
     return nodes
 
 
+def units_of(text):
+    b = text.encode("utf-16-le", "surrogatepass")
+    return [b[i] | b[i + 1] << 8 for i in range(0, len(b), 2)]
+
+
+DOCUMENT = re.compile(r"\.(xml|odx|odx-[a-z]+)\Z", re.IGNORECASE | re.ASCII)
+
+
+def package_outline(data):
+    """One top-level node per member of a ZIP package: a document's outline
+    below its name, other members as leaves with their size, members that
+    cannot be read as leaves that say so."""
+    nodes = []
+    with zipfile.ZipFile(io.BytesIO(data)) as zf:
+        for info in zf.infolist():
+            if info.filename.endswith("/"):
+                continue
+            name = info.filename
+            document = DOCUMENT.search(name) is not None
+            readable = not info.flag_bits & 1 and info.compress_type in (0, 8)
+            content = None
+            if readable and document:
+                try:
+                    content = zf.read(info)
+                except (zipfile.BadZipFile, OSError, EOFError):
+                    readable = False
+            if document and readable:
+                nodes.append([1, 2, units_of(name)])
+                nodes.extend([d + 1, i, l] for d, i, l in outline(content))
+            elif readable:
+                nodes.append([1, 0, units_of("%s (%d bytes)" % (name, info.file_size))])
+            else:
+                nodes.append([1, 0, units_of(name + " (unreadable)")])
+    return nodes
+
+
+def outline_of_file(data):
+    if data[:4] in (b"PK\x03\x04", b"PK\x05\x06"):
+        return package_outline(data)
+    return outline(data)
+
+
 def json_label(units):
     out = ['"']
     i = 0
@@ -299,7 +343,7 @@ def main():
     with open(sys.argv[1], "rb") as f:
         data = f.read()
     w = sys.stdout.buffer
-    for depth, image, label in outline(data):
+    for depth, image, label in outline_of_file(data):
         line = '{"depth":%d,"image":%d,"label":%s}\n' % (depth, image, json_label(label))
         w.write(line.encode("utf-8"))
 

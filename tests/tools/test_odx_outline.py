@@ -5,6 +5,7 @@ implementation exactly; exit codes, messages and the output formats.
 
 Usage: test_odx_outline.py ODX_OUTLINE SOURCE_DIR
 """
+import io
 import json
 import os
 import random
@@ -12,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import warnings
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import reference_outline  # noqa: E402
@@ -27,7 +30,7 @@ def run(*args, timeout=60):
 
 def reference_jsonl(data):
     lines = []
-    for depth, image, label in reference_outline.outline(data):
+    for depth, image, label in reference_outline.outline_of_file(data):
         lines.append('{"depth":%d,"image":%d,"label":%s}\n'
                      % (depth, image, reference_outline.json_label(label)))
     return "".join(lines).encode("utf-8")
@@ -79,6 +82,35 @@ class RealFiles(Scratch):
         for codec in ("utf-16", "utf-16-be", "utf-32", "utf-32-le"):
             got = run("--json", self.write(text.encode(codec)))
             self.assertEqual(got.stdout, expected, codec)
+
+    def test_packages_match_the_reference(self):
+        with open(os.path.join(SOURCE, "tests", "data", "packages",
+                               "odxtools__somersault.pdx"), "rb") as f:
+            real = f.read()
+        with open(os.path.join(SOURCE, "tests", "data", "snapshots",
+                               "odxtools__somersault.pdx.jsonl"), "rb") as f:
+            self.assertEqual(reference_jsonl(real), f.read())
+        self.assert_same_as_reference(real, "the corpus package")
+        with open(os.path.join(SOURCE, "samples", "engine-ecu.odx"), "rb") as f:
+            sample = f.read()
+        buf = io.BytesIO()
+        warnings.simplefilter("ignore")  # the duplicate name is on purpose
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as zf:
+            zf.writestr("index.xml", sample[:400])
+            zf.writestr("dir/", b"")
+            zf.writestr("\u00e9cu \u2013 1.ODX-D", sample)
+            zf.writestr("utf16.odx", sample.decode("utf-8").encode("utf-16"))
+            zf.writestr(zipfile.ZipInfo("stored.xml"), sample[:300])
+            zf.writestr("job.jar", b"\0" * 1000)
+            zf.writestr("nested.pdx", real)
+            zf.writestr("looks-like-a-zip.odx", real[:2000])
+            zf.writestr("twice.odx", b"<A/>")
+            zf.writestr("twice.odx", b"<B/>")
+        self.assert_same_as_reference(buf.getvalue(), "a package of odd members")
+        count = run("--count", self.write(buf.getvalue(), "p.pdx")).stdout
+        self.assertEqual(int(count), len(reference_outline.outline_of_file(buf.getvalue())))
+        got = run("--filter", "short-name", "--count", self.write(real, "s.pdx"))
+        self.assertGreater(int(got.stdout), 20)
 
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
