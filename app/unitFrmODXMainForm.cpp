@@ -42,7 +42,8 @@ constexpr auto kLastFileValue = u"ODXViewerLastFile";
 constexpr auto kOpenFilter =
     "ODX Files(*.odx,*.xml)|*.odx;*.xml"
     "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
-    "*.odx-m;*.odx-fd"
+    "*.odx-m;*.odx-fd;*.pdx"
+    "|PDX packages (*.pdx)|*.pdx"
     "|All files (*)|*";
 constexpr int kAllOdxFilesEntry = 1;
 // The read buffer of the last-file memory, terminator included.

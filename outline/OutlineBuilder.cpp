@@ -286,6 +286,7 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   switch (pkg.Open(filePath)) {
   case package::Package::OpenStatus::Opened: {
     PercentReporter percent(progress, DocumentBytes(pkg));
+    tree.MarkPackage();
     FillPackage(pkg, tree, percent);
     return BuildStatus::Built;
   }

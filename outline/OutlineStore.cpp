@@ -142,6 +142,7 @@ void OutlineStore::Clear() {
   std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
   std::vector<NodeHandle>().swap(rightmost_);
   longestLabel_ = deepestNode_ = 0;
+  package_ = false;
   std::vector<uint32_t>().swap(childStart_);
   std::vector<NodeHandle>().swap(children_);
   std::vector<uint32_t>().swap(rows_);

@@ -147,10 +147,11 @@ private slots:
     QVERIFY2(chooser.filter.startsWith("ODX Files(*.odx,*.xml)|*.odx;*.xml|"),
              qPrintable(chooser.filter));
     const QStringList entries = app::QtNameFilter(chooser.filter).split(";;");
-    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries.size(), 4);
     QCOMPARE(entries[0], "ODX Files(*.odx,*.xml) (*.odx *.xml)");
     QVERIFY(entries[1].startsWith("All ODX files ("));
-    QCOMPARE(entries[2], "All files (*) (*)");
+    QCOMPARE(entries[2], "PDX packages (*.pdx) (*.pdx)");
+    QCOMPARE(entries[3], "All files (*) (*)");
 
     // What each entry lists, with the dialog's pattern rules.
     auto matches = [&entries](int entry, const QString &name) {
@@ -166,10 +167,11 @@ private slots:
     QVERIFY(matches(0, "a.odx") && matches(0, "b.xml"));
     QVERIFY(!matches(0, "c.odx-d"));
     for (const char *ext : {"odx", "odx-d", "odx-c", "odx-cs", "odx-v", "odx-f",
-                            "odx-e", "odx-m", "odx-fd"})
+                            "odx-e", "odx-m", "odx-fd", "pdx"})
       QVERIFY2(matches(1, QStringLiteral("x.") + QLatin1String(ext)), ext);
     QVERIFY(!matches(1, "notes.txt"));
-    QVERIFY(matches(2, "notes.txt"));
+    QVERIFY(matches(2, "delivery.pdx") && !matches(2, "a.odx"));
+    QVERIFY(matches(3, "notes.txt"));
   }
 
   void dialogStartsBesideTheFileAndEnterInThePathBoxOpens() {

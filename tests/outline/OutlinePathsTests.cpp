@@ -22,6 +22,12 @@ TEST(OutlinePaths, ElementPathJoinsTheFirstWordsAndSubtreesAreRuns) {
   EXPECT_EQ(SubtreeEnd(store, name), desc);
   EXPECT_EQ(SubtreeEnd(store, text), next);
   EXPECT_EQ(SubtreeEnd(store, next), store.GetCount());
+
+  store.Clear();
+  store.MarkPackage();
+  const NodeHandle member = store.AddChild(kNoNode, u"my layer.odx-d");
+  store.AddChild(store.AddChild(member, u"ODX **** V"), u"A = 1");
+  EXPECT_EQ(ElementPath(store, 2), "my layer.odx-d/ODX/A");
 }
 
 } // namespace

@@ -8,7 +8,8 @@ namespace outline {
 
 // "ODX/DIAG-LAYER-CONTAINER/SHORT-NAME": the element name (first word of the
 // label) of every node from the top level down to `node`, joined by '/'.
-// Empty for kNoNode or a handle out of range.
+// In a package the path starts with the member's whole name.  Empty for
+// kNoNode or a handle out of range.
 QString ElementPath(const OutlineStore &store, NodeHandle node);
 
 // Nodes are stored in pre-order, so a subtree is the run of handles

@@ -128,6 +128,11 @@ public:
   uint32_t Row(NodeHandle node) const;
   uint32_t Depth(NodeHandle node) const; // 1 for top-level nodes
 
+  // A package's outline: its top-level nodes are the members, labelled with
+  // their whole names.  Cleared with the nodes.
+  void MarkPackage() { package_ = true; }
+  bool IsPackage() const { return package_; }
+
   // What the longest label and the deepest node of this outline are, kept
   // as nodes are added, so a view can size its column without measuring.
   uint32_t LongestLabel() const { return longestLabel_; }
@@ -183,6 +188,7 @@ private:
   std::vector<std::unique_ptr<NodeRef[]>> data_; // chunks made by SetData
   std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
 
+  bool package_ = false;
   uint32_t longestLabel_ = 0;
   uint32_t deepestNode_ = 0;
   uint32_t generation_;
