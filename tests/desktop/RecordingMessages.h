@@ -11,9 +11,9 @@
 
 namespace desktop {
 
-// Records every message instead of showing it, with how many shell starts
-// the shell given (if any) had recorded by then, so a test can tell what
-// came first.
+// Records every message instead of showing it, with how many calls the
+// shell given (if any) had recorded by then, so a test can tell what came
+// first.
 class RecordingMessages final : public MessageSink {
 public:
   struct Shown {
@@ -30,7 +30,7 @@ public:
                    MessageIcon icon) override {
     if (failWith)
       throw std::runtime_error(failWith);
-    shown.append({text, caption, icon, shell_ ? shell_->calls.size() : 0});
+    shown.append({text, caption, icon, shell_ ? shell_->CallCount() : 0});
   }
 
   QStringList Texts() const {

@@ -13,7 +13,8 @@ namespace desktop {
 // trailing separator) and itself as owner.
 
 // Asks the PDF reader to search odx.pdf in appDir for searchText, after
-// telling the user to close a reader that may already run.
+// telling the user to close a reader that may already run.  Without
+// odx.pdf it only says where the file belongs.
 void SearchSpec(const cvexString &searchText, const cvexString &appDir,
                 MessageSink &messages, Shell &shell, QObject *owner);
 
