@@ -85,7 +85,11 @@ void ViewInXml(const cvexString &path, const cvexString &appDir,
       toOpen.Assign(target);
   }
 
-  shell.OpenAsXml(owner, toOpen.AsWide());
+  if (!shell.OpenAsXml(owner, toOpen.AsWide()))
+    messages.ShowMessage(
+        QStringLiteral("No application for XML or plain text files was "
+                       "found to show the file."),
+        QStringLiteral("Wren ODX"), MessageIcon::Information);
 }
 
 } // namespace desktop

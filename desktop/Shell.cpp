@@ -1,5 +1,7 @@
 #include "desktop/Shell.h"
 
+#include "XdgApplications.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -42,10 +44,11 @@ ShellServices ShellServices::System() {
   return s;
 }
 
-DesktopShell::DesktopShell() : DesktopShell(ShellServices::System()) {}
+DesktopShell::DesktopShell(QString ownDesktopId)
+    : DesktopShell(std::move(ownDesktopId), ShellServices::System()) {}
 
-DesktopShell::DesktopShell(ShellServices services)
-    : services_(std::move(services)) {}
+DesktopShell::DesktopShell(QString ownDesktopId, ShellServices services)
+    : ownDesktopId_(std::move(ownDesktopId)), services_(std::move(services)) {}
 
 void DesktopShell::StartProgram(QObject * /*owner*/, const QString &program,
                                 const QStringList &arguments) {
@@ -65,7 +68,41 @@ void DesktopShell::StartProgram(QObject * /*owner*/, const QString &program,
 }
 
 bool DesktopShell::OpenAsXml(QObject * /*owner*/, const QString &path) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  return StartAssociated(QFileInfo(path).absoluteFilePath());
+#else
   return services_.openDocument(path);
+#endif
+}
+
+bool DesktopShell::StartAssociated(const QString &path) {
+  const xdg::Folders folders = xdg::Folders::FromEnvironment();
+  // text/plain is what application/xml derives from: any text editor shows
+  // the markup.
+  const QString types[] = {QStringLiteral("application/xml"),
+                           QStringLiteral("text/plain")};
+  for (const QString &type : types) {
+    for (const QString &id : xdg::AssociatedIds(folders, type)) {
+      if (id == ownDesktopId_)
+        continue;
+      const QHash<QString, QString> entry = xdg::ReadDesktopEntry(folders, id);
+      // A hidden entry is a deleted one; TryExec names what must be
+      // installed for the entry to count.
+      if (entry.value("Type") != u"Application" ||
+          entry.value("Hidden") == u"true")
+        continue;
+      const QString tryExec = entry.value("TryExec");
+      if (!tryExec.isEmpty() && services_.findExecutable(tryExec).isEmpty())
+        continue;
+      const QStringList command = xdg::ExpandExec(entry.value("Exec"), path);
+      const QString program =
+          command.isEmpty() ? QString() : services_.findExecutable(command[0]);
+      if (!program.isEmpty() &&
+          services_.startDetached(program, command.mid(1)))
+        return true;
+    }
+  }
+  return false;
 }
 
 QString DesktopShell::FindProgram(const QString &name) const {

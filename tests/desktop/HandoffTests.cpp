@@ -171,4 +171,18 @@ TEST_F(HandoffTest, FailedCopyOpensTheChosenFileNotAStaleCopy) {
   EXPECT_EQ(ReadFile(appDir + "junk.xml"), "first");
 }
 
+TEST_F(HandoffTest, WithoutAnXmlApplicationTheUserIsTold) {
+  WriteFile(files + "a.odx-d", "<x/>");
+  shell.hasXmlApplication = false;
+  View(files + "a.odx-d", appDir);
+  ASSERT_EQ(shell.xmlViews.size(), 1u);
+  ASSERT_EQ(messages.shown.size(), 1);
+  const Message &m = messages.shown[0];
+  EXPECT_EQ(m.text, "No application for XML or plain text files was found "
+                    "to show the file.");
+  EXPECT_EQ(m.caption, "Wren ODX");
+  EXPECT_EQ(m.icon, MessageIcon::Information);
+  EXPECT_EQ(m.shellCallsBefore, 1u);
+}
+
 } // namespace

@@ -39,10 +39,16 @@ struct ShellServices {
 // start detached, never through a shell.  Where "acrord32.exe" is missing,
 // evince or okular runs its search, and failing both the PDF opens in the
 // default application.
+//
+// On a freedesktop.org desktop the XML view starts the application for
+// application/xml, else for text/plain, as the desktop's association lists
+// rank them, passing over the entry ownDesktopId (this viewer, which claims
+// ODX files and would get them back).  Elsewhere the file opens in the
+// default application.
 class DesktopShell final : public Shell {
 public:
-  DesktopShell();
-  explicit DesktopShell(ShellServices services);
+  explicit DesktopShell(QString ownDesktopId);
+  DesktopShell(QString ownDesktopId, ShellServices services);
 
   void StartProgram(QObject *owner, const QString &program,
                     const QStringList &arguments) override;
@@ -51,7 +57,9 @@ public:
 private:
   QString FindProgram(const QString &name) const;
   void SearchPdf(const QString &text, const QString &pdf);
+  bool StartAssociated(const QString &path);
 
+  QString ownDesktopId_;
   ShellServices services_;
 };
 
