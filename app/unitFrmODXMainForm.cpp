@@ -81,7 +81,8 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
     services_.files = ownFiles_.get();
   }
   if (!services_.shell) {
-    ownShell_ = std::make_unique<desktop::DesktopShell>();
+    ownShell_ = std::make_unique<desktop::DesktopShell>(
+        QString::fromUtf8(app::kDesktopEntryId));
     services_.shell = ownShell_.get();
   }
   if (!services_.settings) {

@@ -46,8 +46,8 @@ endforeach()
 if(TARGET odx-viewer)
   # Menu entry, file type and icon only make sense with the window.
   configure_file(${PROJECT_SOURCE_DIR}/packaging/odx-viewer.desktop.in
-                 ${PROJECT_BINARY_DIR}/packaging/odx-viewer.desktop @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/odx-viewer.desktop
+                 ${PROJECT_BINARY_DIR}/packaging/${ODX_DESKTOP_ID} @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${ODX_DESKTOP_ID}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/odx-viewer.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -3,33 +3,60 @@
 #include "desktop/cvexDir.h"
 #include "desktop/cvexParseFileString.h"
 
-#include <QByteArray>
+#include <QStringList>
 
 namespace desktop {
 
 namespace {
 
-// An empty conversion is still handed over as "" rather than as no text.
-QByteArray AnsiOrEmpty(cvexString &text) {
-  const QByteArray &ansi = text.AsAnsi();
-  return ansi.isEmpty() ? QByteArray("") : ansi;
+// The reader's request is `/a "search=TEXT" FOLDERodx.pdf`: its switch, the
+// search and the document.
+constexpr char kRequestStart[] = "/a \"search=";
+constexpr char kRequestMiddle[] = "\" ";
+constexpr char kDocument[] = "odx.pdf";
+constexpr qsizetype kSwitchLength = 2; // "/a"
+constexpr qsizetype kSearchStart = 4;  // past `/a "`
+constexpr qsizetype kStartLength = sizeof kRequestStart - 1;
+constexpr qsizetype kMiddleLength = sizeof kRequestMiddle - 1;
+
+QString Text(const cvexString &s) {
+  return s.buffer ? QString::fromUtf16(s.buffer, s.Length()) : QString();
 }
 
 } // namespace
 
 void SearchSpec(const cvexString &searchText, const cvexString &appDir,
                 MessageSink &messages, Shell &shell, QObject *owner) {
+  cvexString pdf(255, 50);
+  pdf.Assign(appDir);
+  pdf.AppendAnsi(kDocument);
+  if (!cvexDir().Exists(pdf)) {
+    // Nothing to search, so no reader needs closing either.
+    messages.ShowMessage(
+        QStringLiteral("The ODX standard was not found: copy odx.pdf to ") +
+            Text(appDir) + u'.',
+        QStringLiteral("ODX Viewer"), MessageIcon::Information);
+    return;
+  }
   messages.ShowMessage(QStringLiteral("Close Acrobat Reader"),
                        QStringLiteral("ODX Viewer"), MessageIcon::None);
 
   cvexString parameters(255, 50);
-  parameters.AssignAnsi("/a \"search=");
+  parameters.AssignAnsi(kRequestStart);
   parameters.Append(searchText);
-  parameters.AppendAnsi("\" ");
+  parameters.AppendAnsi(kRequestMiddle);
   parameters.Append(appDir);
-  parameters.AppendAnsi("odx.pdf");
+  parameters.AppendAnsi(kDocument);
 
-  shell.ShellExecute(owner, "open", "acrord32.exe", AnsiOrEmpty(parameters));
+  // The pieces are cut where they were joined, never found again by
+  // quoting rules: a quote in the text or a space in the folder would split
+  // them elsewhere.
+  const QString &request = parameters.AsWide();
+  const qsizetype textEnd = kStartLength + searchText.Length();
+  shell.StartProgram(owner, QStringLiteral("acrord32.exe"),
+                     {request.left(kSwitchLength),
+                      request.mid(kSearchStart, textEnd - kSearchStart),
+                      request.mid(textEnd + kMiddleLength)});
 }
 
 void ViewInXml(const cvexString &path, const cvexString &appDir,
@@ -58,7 +85,11 @@ void ViewInXml(const cvexString &path, const cvexString &appDir,
       toOpen.Assign(target);
   }
 
-  shell.ShellExecute(owner, "open", AnsiOrEmpty(toOpen), QByteArray());
+  if (!shell.OpenAsXml(owner, toOpen.AsWide()))
+    messages.ShowMessage(
+        QStringLiteral("No application for XML or plain text files was "
+                       "found to show the file."),
+        QStringLiteral("Wren ODX"), MessageIcon::Information);
 }
 
 } // namespace desktop

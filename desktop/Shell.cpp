@@ -1,6 +1,6 @@
 #include "desktop/Shell.h"
 
-#include "desktop/WindowsCommandLine.h"
+#include "XdgApplications.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -18,8 +18,7 @@ namespace {
 
 constexpr QStringView kAcrobat = u"acrord32.exe";
 constexpr QStringView kExeSuffix = u".exe";
-constexpr QStringView kSearchPrefix = u"/a \"search=";
-constexpr QStringView kRequestEnd = u"\" ";
+constexpr QStringView kSearchKey = u"search=";
 
 bool OpenWithDefaultApplication(const QString &path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -29,12 +28,6 @@ bool OpenWithDefaultApplication(const QString &path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
   const QString opener = QStandardPaths::findExecutable("xdg-open");
   return !opener.isEmpty() && QProcess::startDetached(opener, {absolute});
-}
-
-QString Unquoted(QString path) {
-  if (path.size() >= 2 && path.startsWith(u'"') && path.endsWith(u'"'))
-    return path.mid(1, path.size() - 2);
-  return path;
 }
 
 } // namespace
@@ -48,57 +41,68 @@ ShellServices ShellServices::System() {
     return QProcess::startDetached(program, arguments);
   };
   s.openDocument = OpenWithDefaultApplication;
-  s.exists = [](const QString &path) { return QFileInfo::exists(path); };
   return s;
 }
 
-std::optional<PdfSearchRequest> ParsePdfSearchParameters(QStringView text) {
-  if (text.startsWith(kSearchPrefix, Qt::CaseInsensitive)) {
-    const qsizetype close = text.lastIndexOf(kRequestEnd);
-    if (close >= kSearchPrefix.size()) {
-      PdfSearchRequest request{
-          text.mid(kSearchPrefix.size(), close - kSearchPrefix.size())
-              .toString(),
-          Unquoted(text.mid(close + kRequestEnd.size()).toString())};
-      if (!request.pdfPath.isEmpty())
-        return request;
-      return std::nullopt;
-    }
+DesktopShell::DesktopShell(QString ownDesktopId)
+    : DesktopShell(std::move(ownDesktopId), ShellServices::System()) {}
+
+DesktopShell::DesktopShell(QString ownDesktopId, ShellServices services)
+    : ownDesktopId_(std::move(ownDesktopId)), services_(std::move(services)) {}
+
+void DesktopShell::StartProgram(QObject * /*owner*/, const QString &program,
+                                const QStringList &arguments) {
+  if (program.isEmpty())
+    return;
+  const QString found = FindProgram(program);
+  if (!found.isEmpty()) {
+    services_.startDetached(found, arguments);
+    return;
   }
-  const QStringList args = SplitWindowsCommandLine(text);
-  if (args.size() < 3 || args[0].compare(u"/a", Qt::CaseInsensitive) != 0 ||
-      !args[1].startsWith(u"search=", Qt::CaseInsensitive))
-    return std::nullopt;
-  return PdfSearchRequest{args[1].mid(7), args.mid(2).join(u' ')};
+  // The reader's request is `/a`, `search=TEXT`, the PDF.
+  if (QFileInfo(program).fileName().compare(kAcrobat, Qt::CaseInsensitive) ==
+          0 &&
+      arguments.size() == 3 &&
+      arguments[1].startsWith(kSearchKey, Qt::CaseInsensitive))
+    SearchPdf(arguments[1].mid(kSearchKey.size()), arguments[2]);
 }
 
-DesktopShell::DesktopShell() : DesktopShell(ShellServices::System()) {}
+bool DesktopShell::OpenAsXml(QObject * /*owner*/, const QString &path) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  return StartAssociated(QFileInfo(path).absoluteFilePath());
+#else
+  return services_.openDocument(path);
+#endif
+}
 
-DesktopShell::DesktopShell(ShellServices services)
-    : services_(std::move(services)) {}
-
-void DesktopShell::ShellExecute(QObject * /*owner*/, const QByteArray &verb,
-                                const QByteArray &file,
-                                const QByteArray &parameters) {
-  // An empty verb is the default action, which for us is "open".
-  if (!verb.isEmpty() && verb.compare("open", Qt::CaseInsensitive) != 0)
-    return;
-  const QString name = QString::fromLocal8Bit(file);
-  const QString params = QString::fromLocal8Bit(parameters);
-  if (name.isEmpty())
-    return;
-
-  if (params.isEmpty() && services_.exists(name)) {
-    services_.openDocument(name);
-    return;
+bool DesktopShell::StartAssociated(const QString &path) {
+  const xdg::Folders folders = xdg::Folders::FromEnvironment();
+  // text/plain is what application/xml derives from: any text editor shows
+  // the markup.
+  const QString types[] = {QStringLiteral("application/xml"),
+                           QStringLiteral("text/plain")};
+  for (const QString &type : types) {
+    for (const QString &id : xdg::AssociatedIds(folders, type)) {
+      if (id == ownDesktopId_)
+        continue;
+      const QHash<QString, QString> entry = xdg::ReadDesktopEntry(folders, id);
+      // A hidden entry is a deleted one; TryExec names what must be
+      // installed for the entry to count.
+      if (entry.value("Type") != u"Application" ||
+          entry.value("Hidden") == u"true")
+        continue;
+      const QString tryExec = entry.value("TryExec");
+      if (!tryExec.isEmpty() && services_.findExecutable(tryExec).isEmpty())
+        continue;
+      const QStringList command = xdg::ExpandExec(entry.value("Exec"), path);
+      const QString program =
+          command.isEmpty() ? QString() : services_.findExecutable(command[0]);
+      if (!program.isEmpty() &&
+          services_.startDetached(program, command.mid(1)))
+        return true;
+    }
   }
-  const QString program = FindProgram(name);
-  if (!program.isEmpty()) {
-    services_.startDetached(program, SplitWindowsCommandLine(params));
-    return;
-  }
-  if (QFileInfo(name).fileName().compare(kAcrobat, Qt::CaseInsensitive) == 0)
-    SearchPdf(params);
+  return false;
 }
 
 QString DesktopShell::FindProgram(const QString &name) const {
@@ -109,14 +113,7 @@ QString DesktopShell::FindProgram(const QString &name) const {
   return found;
 }
 
-void DesktopShell::SearchPdf(const QString &parameters) {
-  const std::optional<PdfSearchRequest> request =
-      ParsePdfSearchParameters(parameters);
-  if (!request)
-    return;
-  const QString &text = request->searchText;
-  const QString &pdf = request->pdfPath;
-
+void DesktopShell::SearchPdf(const QString &text, const QString &pdf) {
   struct Viewer {
     const char *program;
     QStringList arguments;

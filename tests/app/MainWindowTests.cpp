@@ -167,27 +167,23 @@ private slots:
     QCOMPARE(searches.count(), 1);
   }
 
-  // Enter in the search box runs the search of the document; the initial
-  // path names no file for the XML view.
+  // Enter in the search box runs the search of the document, which is not
+  // beside the test program; the initial path names no file for the XML
+  // view.
   void handOffsFromTheWindow() {
     auto w = ShownWindow();
     QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
     spec->setText(QStringLiteral("COMPARAM"));
     QTest::keyClick(spec, Qt::Key_Return, Qt::ShiftModifier);
-    QCOMPARE(messages.Texts(), QStringList{"Close Acrobat Reader"});
-    QCOMPARE(shell.calls.size(), 1u);
-    QCOMPARE(shell.calls[0].verb, "open");
-    QCOMPARE(shell.calls[0].file, "acrord32.exe");
-    const QByteArray &parameters = shell.calls[0].parameters;
-    QVERIFY2(parameters.startsWith("/a \"search=COMPARAM\" ") &&
-                 parameters.endsWith("odx.pdf"),
-             parameters.constData());
+    QCOMPARE(messages.Texts(),
+             QStringList{"The ODX standard was not found: copy odx.pdf to " +
+                         QCoreApplication::applicationDirPath() + "/."});
     QCOMPARE(spec->text(), QStringLiteral("COMPARAM"));
 
     messages.shown.clear();
     QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"), Qt::LeftButton);
     QCOMPARE(messages.Texts(), QStringList{"The file does not exist."});
-    QCOMPARE(shell.calls.size(), 1u);
+    QCOMPARE(shell.CallCount(), 0u);
   }
 
   void focusIntoSearchSpecSelectsAll() {
@@ -266,12 +262,12 @@ private slots:
     QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
     QTest::keyClick(spec, Qt::Key_Return);
     QCOMPARE(exceptions, (QStringList{"chooser broke", "box broke"}));
-    QVERIFY(shell.calls.empty());
+    QVERIFY(messages.shown.empty());
     QVERIFY(QApplication::overrideCursor() == nullptr);
 
     messages.failWith = nullptr;
     QTest::keyClick(spec, Qt::Key_Return);
-    QCOMPARE(shell.calls.size(), 1u);
+    QCOMPARE(messages.shown.size(), 1);
     Browse(*w, kSmallFile);
     QVERIFY(w->ItemsStore().GetCount() > 0);
     QCOMPARE(exceptions.size(), 2);

@@ -96,7 +96,7 @@ struct WindowHarness {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config->path()));
     messages = RecordingMessages();
     chooser = ScriptedChooser();
-    shell.calls.clear();
+    shell = desktop::RecordingShell();
     exceptions.clear();
     app::ViewerApplication::SetExceptionReporter(
         [this](const QString &m) { exceptions << m; });

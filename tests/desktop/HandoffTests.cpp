@@ -55,22 +55,24 @@ protected:
   RecordingMessages messages{&shell};
 };
 
-TEST_F(HandoffTest, SearchWarnsFirstAndPassesTheRequestVerbatim) {
+// Whatever the text and the folder hold, the reader gets three arguments.
+TEST_F(HandoffTest, SearchWarnsFirstAndPassesTheRequestInThreePieces) {
+  const QString spaced = scratch.path() + "/opt/my odx app/";
+  ASSERT_TRUE(QDir().mkpath(spaced));
+  WriteFile(appDir + "odx.pdf", "%PDF");
+  WriteFile(spaced + "odx.pdf", "%PDF");
   struct Case {
     QString text, dir;
-    QByteArray parameters;
   };
   const Case cases[] = {
-      {"NAME", R"(C:\Viewer\)", R"(/a "search=NAME" C:\Viewer\odx.pdf)"},
-      {"", "/opt/odx/", R"(/a "search=" /opt/odx/odx.pdf)"},
-      {R"(say "hi")", "/opt/odx/", R"(/a "search=say "hi"" /opt/odx/odx.pdf)"},
-      {" DIAG-COMM ", "/opt/my odx app/",
-       R"(/a "search= DIAG-COMM " /opt/my odx app/odx.pdf)"},
+      {"NAME", appDir},        {"", appDir},
+      {R"(say "hi")", spaced}, {R"(a" b)", spaced},
+      {" DIAG-COMM ", spaced}, {R"(\" /x)", spaced},
   };
   for (const Case &c : cases)
     Search(c.text, c.dir);
 
-  ASSERT_EQ(shell.calls.size(), std::size(cases));
+  ASSERT_EQ(shell.starts.size(), std::size(cases));
   ASSERT_EQ(static_cast<size_t>(messages.shown.size()), std::size(cases));
   for (size_t k = 0; k < std::size(cases); ++k) {
     const Message &m = messages.shown[k];
@@ -78,20 +80,34 @@ TEST_F(HandoffTest, SearchWarnsFirstAndPassesTheRequestVerbatim) {
     EXPECT_EQ(m.caption, "ODX Viewer");
     EXPECT_EQ(m.icon, MessageIcon::None);
     EXPECT_EQ(m.shellCallsBefore, k);
-    const RecordingShell::Call &call = shell.calls[k];
-    EXPECT_EQ(call.owner, &owner);
-    EXPECT_EQ(call.verb, "open");
-    EXPECT_EQ(call.file, "acrord32.exe");
-    EXPECT_EQ(call.parameters, cases[k].parameters);
+    const RecordingShell::Start &start = shell.starts[k];
+    EXPECT_EQ(start.owner, &owner);
+    EXPECT_EQ(start.program, "acrord32.exe");
+    EXPECT_EQ(start.arguments, QStringList({"/a", "search=" + cases[k].text,
+                                            cases[k].dir + "odx.pdf"}));
   }
-  EXPECT_EQ(shell.calls[0].parameters.size(), 34);
+}
+
+TEST_F(HandoffTest, MissingDocumentIsReportedInsteadOfSearched) {
+  const QString dirs[] = {appDir, scratch.path() + "/no such dir/"};
+  for (const QString &dir : dirs)
+    Search("NAME", dir);
+  EXPECT_TRUE(shell.starts.empty());
+  ASSERT_EQ(static_cast<size_t>(messages.shown.size()), std::size(dirs));
+  for (size_t k = 0; k < std::size(dirs); ++k) {
+    const Message &m = messages.shown[k];
+    EXPECT_EQ(m.text, "The ODX standard was not found: copy odx.pdf to " +
+                          dirs[k] + ".");
+    EXPECT_EQ(m.caption, "ODX Viewer");
+    EXPECT_EQ(m.icon, MessageIcon::Information);
+  }
 }
 
 TEST_F(HandoffTest, MissingPathsOnlyShowTheMessage) {
   for (const QString &path :
        {QString("<Click Browse>"), QString(), files + "missing.odx"})
     View(path, appDir);
-  EXPECT_TRUE(shell.calls.empty());
+  EXPECT_EQ(shell.CallCount(), 0u);
   ASSERT_EQ(messages.shown.size(), 3);
   for (const Message &m : messages.shown) {
     EXPECT_EQ(m.text, "The file does not exist.");
@@ -108,12 +124,10 @@ TEST_F(HandoffTest, OdxInAnyCaseIsCopiedToJunkXmlAndTheCopyOpened) {
     View(files + name, appDir);
     EXPECT_EQ(ReadFile(appDir + "junk.xml"), name.toUtf8());
   }
-  ASSERT_EQ(shell.calls.size(), std::size(names));
-  for (const RecordingShell::Call &call : shell.calls) {
-    EXPECT_EQ(call.owner, &owner);
-    EXPECT_EQ(call.verb, "open");
-    EXPECT_EQ(call.file, (appDir + "junk.xml").toLocal8Bit());
-    EXPECT_TRUE(call.parameters.isEmpty());
+  ASSERT_EQ(shell.xmlViews.size(), std::size(names));
+  for (const RecordingShell::XmlView &view : shell.xmlViews) {
+    EXPECT_EQ(view.owner, &owner);
+    EXPECT_EQ(view.path, appDir + "junk.xml");
   }
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_EQ(QDir(appDir).entryList(QDir::Files | QDir::Hidden),
@@ -128,9 +142,9 @@ TEST_F(HandoffTest, OtherFilesAndFoldersOpenWhereTheyLie) {
                            files + "noext", files.chopped(1)};
   for (const QString &path : paths)
     View(path, appDir);
-  ASSERT_EQ(shell.calls.size(), std::size(paths));
+  ASSERT_EQ(shell.xmlViews.size(), std::size(paths));
   for (size_t k = 0; k < std::size(paths); ++k)
-    EXPECT_EQ(shell.calls[k].file, paths[k].toLocal8Bit());
+    EXPECT_EQ(shell.xmlViews[k].path, paths[k]);
   EXPECT_FALSE(QFile::exists(appDir + "junk.xml"));
   EXPECT_TRUE(messages.shown.empty());
 }
@@ -150,11 +164,25 @@ TEST_F(HandoffTest, FailedCopyOpensTheChosenFileNotAStaleCopy) {
   ASSERT_TRUE(QDir().mkpath(files + "folder.odx"));
   View(files + "folder.odx", appDir);
 
-  ASSERT_EQ(shell.calls.size(), 4u);
-  EXPECT_EQ(shell.calls[1].file, (files + "second.odx").toLocal8Bit());
-  EXPECT_EQ(shell.calls[2].file, (files + "second.odx").toLocal8Bit());
-  EXPECT_EQ(shell.calls[3].file, (files + "folder.odx").toLocal8Bit());
+  ASSERT_EQ(shell.xmlViews.size(), 4u);
+  EXPECT_EQ(shell.xmlViews[1].path, files + "second.odx");
+  EXPECT_EQ(shell.xmlViews[2].path, files + "second.odx");
+  EXPECT_EQ(shell.xmlViews[3].path, files + "folder.odx");
   EXPECT_EQ(ReadFile(appDir + "junk.xml"), "first");
+}
+
+TEST_F(HandoffTest, WithoutAnXmlApplicationTheUserIsTold) {
+  WriteFile(files + "a.odx-d", "<x/>");
+  shell.hasXmlApplication = false;
+  View(files + "a.odx-d", appDir);
+  ASSERT_EQ(shell.xmlViews.size(), 1u);
+  ASSERT_EQ(messages.shown.size(), 1);
+  const Message &m = messages.shown[0];
+  EXPECT_EQ(m.text, "No application for XML or plain text files was found "
+                    "to show the file.");
+  EXPECT_EQ(m.caption, "Wren ODX");
+  EXPECT_EQ(m.icon, MessageIcon::Information);
+  EXPECT_EQ(m.shellCallsBefore, 1u);
 }
 
 } // namespace

@@ -11,9 +11,9 @@
 
 namespace desktop {
 
-// Records every message instead of showing it, with how many shell starts
-// the shell given (if any) had recorded by then, so a test can tell what
-// came first.
+// Records every message instead of showing it, with how many calls the
+// shell given (if any) had recorded by then, so a test can tell what came
+// first.
 class RecordingMessages final : public MessageSink {
 public:
   struct Shown {
@@ -32,7 +32,7 @@ public:
     if (failWith)
       throw std::runtime_error(failWith);
     shown.append(
-        {text, caption, icon, shell_ ? shell_->calls.size() : 0, QString()});
+        {text, caption, icon, shell_ ? shell_->CallCount() : 0, QString()});
   }
 
   void ShowDetailedMessage(const QString &text, const QString &caption,

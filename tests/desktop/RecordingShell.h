@@ -2,28 +2,40 @@
 
 #include "desktop/Shell.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace desktop {
 
-// Records every shell start instead of performing it; for tests of the
-// hand-offs and of the window.
+// Records every program start and XML view instead of performing it; for
+// tests of the hand-offs and of the window.
 class RecordingShell final : public Shell {
 public:
-  struct Call {
+  struct Start {
     QObject *owner;
-    QByteArray verb;
-    QByteArray file;
-    QByteArray parameters;
+    QString program;
+    QStringList arguments;
+  };
+  struct XmlView {
+    QObject *owner;
+    QString path;
   };
 
-  void ShellExecute(QObject *owner, const QByteArray &verb,
-                    const QByteArray &file,
-                    const QByteArray &parameters) override {
-    calls.push_back({owner, verb, file, parameters});
+  void StartProgram(QObject *owner, const QString &program,
+                    const QStringList &arguments) override {
+    starts.push_back({owner, program, arguments});
   }
 
-  std::vector<Call> calls;
+  bool OpenAsXml(QObject *owner, const QString &path) override {
+    xmlViews.push_back({owner, path});
+    return hasXmlApplication;
+  }
+
+  std::size_t CallCount() const { return starts.size() + xmlViews.size(); }
+
+  std::vector<Start> starts;
+  std::vector<XmlView> xmlViews;
+  bool hasXmlApplication = true; // what OpenAsXml answers
 };
 
 } // namespace desktop

@@ -1,7 +1,11 @@
 #include "desktop/Shell.h"
-#include "desktop/WindowsCommandLine.h"
+#include "tests/ScratchFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <utility>
 #include <vector>
@@ -9,72 +13,11 @@
 namespace {
 
 using desktop::DesktopShell;
-using desktop::ParsePdfSearchParameters;
 using desktop::ShellServices;
-using desktop::SplitWindowsCommandLine;
-
-TEST(WindowsCommandLine, SplitsLikeTheCRuntime) {
-  struct Case {
-    QString line;
-    QStringList args;
-  };
-  const Case cases[] = {
-      {"", {}},
-      {" \t ", {}},
-      {"a b\tc", {"a", "b", "c"}},
-      {"  lead   trail  ", {"lead", "trail"}},
-      {R"("a b" c)", {"a b", "c"}},
-      {R"(a"b c"d)", {"ab cd"}},
-      {R"(C:\dir\odx.pdf)", {R"(C:\dir\odx.pdf)"}},
-      {R"(a\\b c\)", {R"(a\\b)", R"(c\)"}},
-      {R"(a\"b)", {R"(a"b)"}},
-      {R"(a\\"b c")", {R"(a\b c)"}},
-      {R"(a\\\"b)", {R"(a\"b)"}},
-      {R"(a\\\\"b")", {R"(a\\b)"}},
-      {R"("" x "")", {"", "x", ""}},
-      {R"("a""b" c)", {R"(a"b)", "c"}},
-      {R"(""")", {R"(")"}},
-      {R"("unterminated x)", {"unterminated x"}},
-      {R"(/a "search=A B" C:\x y\odx.pdf)",
-       {"/a", "search=A B", R"(C:\x)", "y\\odx.pdf"}},
-  };
-  for (const Case &c : cases)
-    EXPECT_EQ(SplitWindowsCommandLine(c.line), c.args) << c.line.toStdString();
-}
-
-TEST(PdfSearchParameters, RecoverTextAndUnquotedPath) {
-  struct Case {
-    QString parameters;
-    QString text, pdf;
-  };
-  const Case cases[] = {
-      {R"(/a "search=NAME" /opt/odx/odx.pdf)", "NAME", "/opt/odx/odx.pdf"},
-      {R"(/a "search=" /opt/my odx/odx.pdf)", "", "/opt/my odx/odx.pdf"},
-      {R"(/a "search=DIAG COMM" /my  two  spaces/odx.pdf)", "DIAG COMM",
-       "/my  two  spaces/odx.pdf"},
-      {R"(/a "search=say "hi" there" /d/odx.pdf)", R"(say "hi" there)",
-       "/d/odx.pdf"},
-      {R"(/a "search=a" b" /d e/odx.pdf)", R"(a" b)", "/d e/odx.pdf"},
-      {R"(/a "search=X" "/q d/odx.pdf")", "X", "/q d/odx.pdf"},
-      {R"(/A "search=X" C:\App Dir\odx.pdf)", "X", R"(C:\App Dir\odx.pdf)"},
-      // Not the usual shape: Windows split, remaining arguments re-joined.
-      {R"(/a  "search=X"  /p   q/odx.pdf)", "X", "/p q/odx.pdf"},
-  };
-  for (const Case &c : cases) {
-    const auto request = ParsePdfSearchParameters(c.parameters);
-    ASSERT_TRUE(request) << c.parameters.toStdString();
-    EXPECT_EQ(request->searchText, c.text) << c.parameters.toStdString();
-    EXPECT_EQ(request->pdfPath, c.pdf) << c.parameters.toStdString();
-  }
-  for (const char *bad : {"", "/a", R"(/a "search=X")", R"(/a "search=X" )",
-                          "-x y z", R"(/b "search=X" /d/odx.pdf)"})
-    EXPECT_FALSE(ParsePdfSearchParameters(QString(bad))) << bad;
-}
 
 // Programs "installed" are found as /usr/bin/<name>; nothing real starts.
 struct FakeSystem {
   QStringList installed;
-  QStringList existing;
   QStringList failingStarts;
   std::vector<std::pair<QString, QStringList>> started;
   QStringList opened;
@@ -82,7 +25,9 @@ struct FakeSystem {
   ShellServices Services() {
     ShellServices s;
     s.findExecutable = [this](const QString &name) {
-      return installed.contains(name) ? "/usr/bin/" + name : QString();
+      if (!installed.contains(name))
+        return QString();
+      return name.startsWith(u'/') ? name : "/usr/bin/" + name;
     };
     s.startDetached = [this](const QString &program, const QStringList &args) {
       started.emplace_back(program, args);
@@ -92,92 +37,169 @@ struct FakeSystem {
       opened.append(path);
       return true;
     };
-    s.exists = [this](const QString &path) { return existing.contains(path); };
     return s;
   }
 };
 
 using Started = std::vector<std::pair<QString, QStringList>>;
 
-const QByteArray kSearch = R"(/a "search=DIAG-COMM" /opt/my odx/odx.pdf)";
+const QString kOwnId = "odx-viewer.desktop";
 
-TEST(DesktopShell, OpensAnExistingDocumentInTheDefaultApplication) {
-  FakeSystem sys;
-  sys.existing = {"/data/my file.xml"};
-  DesktopShell shell(sys.Services());
-  shell.ShellExecute(nullptr, "open", "/data/my file.xml", {});
-  shell.ShellExecute(nullptr, "", "/data/my file.xml", {});
-  EXPECT_EQ(sys.opened,
-            QStringList({"/data/my file.xml", "/data/my file.xml"}));
-  EXPECT_TRUE(sys.started.empty());
-}
+const QString kPdf = "/opt/my odx/odx.pdf";
+const QStringList kSearch = {"/a", "search=DIAG-COMM", kPdf};
 
-TEST(DesktopShell, IgnoresOtherVerbsAndUnknownNames) {
-  FakeSystem sys;
-  sys.installed = {"evince"};
-  sys.existing = {"/d/a.xml"};
-  DesktopShell shell(sys.Services());
-  shell.ShellExecute(nullptr, "print", "/d/a.xml", {});
-  shell.ShellExecute(nullptr, "open", "/d/missing.xml", {});
-  shell.ShellExecute(nullptr, "open", "nosuchprogram.exe", "-x");
-  shell.ShellExecute(nullptr, "open", "", kSearch);
-  EXPECT_TRUE(sys.opened.empty());
-  EXPECT_TRUE(sys.started.empty());
-}
-
-TEST(DesktopShell, StartsAProgramWithWindowsSplitArguments) {
+TEST(DesktopShell, StartsAProgramWithTheArgumentsAsGiven) {
   FakeSystem sys;
   sys.installed = {"acrord32.exe", "tool"};
-  DesktopShell shell(sys.Services());
-  shell.ShellExecute(nullptr, "open", "acrord32.exe", kSearch);
-  shell.ShellExecute(nullptr, "OPEN", "tool.exe", R"("a b" c\"d)");
-  EXPECT_EQ(sys.started,
-            Started({{"/usr/bin/acrord32.exe",
-                      {"/a", "search=DIAG-COMM", "/opt/my", "odx/odx.pdf"}},
-                     {"/usr/bin/tool", {"a b", R"(c"d)"}}}));
+  DesktopShell shell(kOwnId, sys.Services());
+  shell.StartProgram(nullptr, "acrord32.exe", kSearch);
+  shell.StartProgram(nullptr, "tool.exe", {"a b", R"(c"d)", ""});
+  shell.StartProgram(nullptr, "nosuchprogram.exe", {"-x"});
+  shell.StartProgram(nullptr, "", kSearch);
+  EXPECT_EQ(sys.started, Started({{"/usr/bin/acrord32.exe", kSearch},
+                                  {"/usr/bin/tool", {"a b", R"(c"d)", ""}}}));
+  EXPECT_TRUE(sys.opened.empty());
 }
 
 TEST(DesktopShell, MissingAcrobatSearchesWithAnInstalledViewer) {
   struct Case {
     QStringList installed, failing;
-    QByteArray parameters;
+    QStringList arguments;
     Started started;
     QStringList opened;
   };
-  const QString pdf = "/opt/my odx/odx.pdf";
   const Case cases[] = {
       {{"evince", "okular"},
        {},
        kSearch,
-       {{"/usr/bin/evince", {"--find=DIAG-COMM", pdf}}},
+       {{"/usr/bin/evince", {"--find=DIAG-COMM", kPdf}}},
        {}},
       {{"okular"},
        {},
        kSearch,
-       {{"/usr/bin/okular", {"--find", "DIAG-COMM", pdf}}},
+       {{"/usr/bin/okular", {"--find", "DIAG-COMM", kPdf}}},
        {}},
       {{"evince", "okular"},
        {"/usr/bin/evince"},
        kSearch,
-       {{"/usr/bin/evince", {"--find=DIAG-COMM", pdf}},
-        {"/usr/bin/okular", {"--find", "DIAG-COMM", pdf}}},
+       {{"/usr/bin/evince", {"--find=DIAG-COMM", kPdf}},
+        {"/usr/bin/okular", {"--find", "DIAG-COMM", kPdf}}},
        {}},
-      {{}, {}, kSearch, {}, {pdf}},
+      {{}, {}, kSearch, {}, {kPdf}},
       {{"evince"},
        {},
-       R"(/a "search=" /opt/my odx/odx.pdf)",
-       {{"/usr/bin/evince", {pdf}}},
+       {"/a", "search=", kPdf},
+       {{"/usr/bin/evince", {kPdf}}},
        {}},
-      {{"evince"}, {}, "garbage", {}, {}},
+      {{"okular"},
+       {},
+       {"/a", R"(search=say "hi")", kPdf},
+       {{"/usr/bin/okular", {"--find", R"(say "hi")", kPdf}}},
+       {}},
+      {{"evince"}, {}, {"garbage"}, {}, {}},
   };
   for (const Case &c : cases) {
     FakeSystem sys;
     sys.installed = c.installed;
     sys.failingStarts = c.failing;
-    DesktopShell shell(sys.Services());
-    shell.ShellExecute(nullptr, "open", "acrord32.exe", c.parameters);
+    DesktopShell shell(kOwnId, sys.Services());
+    shell.StartProgram(nullptr, "acrord32.exe", c.arguments);
     EXPECT_EQ(sys.started, c.started) << c.installed.join(',').toStdString();
     EXPECT_EQ(sys.opened, c.opened) << c.installed.join(',').toStdString();
+  }
+}
+
+// The XML view on a scratch XDG tree: config/ is $XDG_CONFIG_HOME, etc/ is
+// $XDG_CONFIG_DIRS, home/ is $XDG_DATA_HOME and share/ is $XDG_DATA_DIRS.
+TEST(DesktopShell, XmlViewStartsTheDesktopsXmlApplicationButNotThisViewer) {
+  const auto entry = [](const QByteArray &exec) {
+    return "[Desktop Entry]\nType=Application\nExec=" + exec + "\n";
+  };
+  const QByteArray editor = entry("editor %f"), self = entry("odx-viewer %f");
+  const QString file = "/data/my file.xml";
+  const QString url = "file:///data/my%20file.xml";
+  struct Case {
+    const char *what;
+    std::vector<std::pair<QString, QByteArray>> files;
+    Started started; // none: OpenAsXml answers false
+  };
+  const Case cases[] = {
+      {"the desktop's own default first, then the user's",
+       {{"config/test-mimeapps.list",
+         "[Default Applications]\napplication/xml=editor.desktop;\n"},
+        {"config/mimeapps.list",
+         "[Default Applications]\napplication/xml=pager.desktop\n"},
+        {"share/applications/editor.desktop", editor},
+        {"share/applications/pager.desktop", entry("pager")}},
+       {{"/usr/bin/editor", {file}}}},
+      {"this viewer is passed over wherever it is listed",
+       {{"config/mimeapps.list",
+         "[Default Applications]\napplication/xml=odx-viewer.desktop;\n"},
+        {"share/applications/mimeinfo.cache",
+         "[MIME Cache]\napplication/xml=odx-viewer.desktop;editor.desktop;\n"},
+        {"share/applications/odx-viewer.desktop", self},
+        {"share/applications/editor.desktop", editor}},
+       {{"/usr/bin/editor", {file}}}},
+      {"text/plain when no other application takes XML",
+       {{"home/applications/mimeinfo.cache",
+         "[MIME Cache]\napplication/xml=odx-viewer.desktop;\n"
+         "text/plain=kde-pager.desktop;\n"},
+        {"home/applications/odx-viewer.desktop", self},
+        {"share/applications/kde/pager.desktop", entry("pager --plain")}},
+       {{"/usr/bin/pager", {"--plain", file}}}},
+      {"missing, hidden, untried and removed entries are skipped",
+       {{"etc/mimeapps.list",
+         "[Default Applications]\napplication/xml=gone.desktop;"
+         "hidden.desktop;tryexec.desktop\n"
+         "[Removed Associations]\napplication/xml=removed.desktop\n"
+         "[Added Associations]\ntext/plain=editor.desktop\n"},
+        {"share/applications/mimeinfo.cache",
+         "[MIME Cache]\napplication/xml=removed.desktop\n"},
+        {"home/applications/hidden.desktop", entry("hidden") + "Hidden=true"},
+        {"share/applications/hidden.desktop", entry("shadowed")},
+        {"share/applications/tryexec.desktop",
+         entry("tryexec") + "TryExec=absent"},
+        {"share/applications/removed.desktop", entry("removed")},
+        {"share/applications/editor.desktop", editor}},
+       {{"/usr/bin/editor", {file}}}},
+      {"Exec quoting and field codes",
+       {{"share/applications/mimeinfo.cache",
+         "[MIME Cache]\napplication/xml=quoted.desktop\n"},
+        {"share/applications/quoted.desktop",
+         entry(R"("/opt/my tools/ed" "say \\"hi\\" \\$5 %f \\\\" )"
+               R"(%i -a%c 100%% "" %U --name=%k)")}},
+       {{"/opt/my tools/ed",
+         {R"(say "hi" $5 %f \)", "-a", "100%", "", url, "--name="}}}},
+      {"nothing but this viewer",
+       {{"share/applications/mimeinfo.cache",
+         "[MIME Cache]\napplication/xml=odx-viewer.desktop\n"
+         "text/plain=odx-viewer.desktop\n"},
+        {"share/applications/odx-viewer.desktop", self}},
+       {}},
+      {"nothing at all", {}, {}},
+  };
+  for (const Case &c : cases) {
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString root = scratch.path() + "/";
+    for (const char *dir : {"config", "etc", "home", "share"})
+      ASSERT_TRUE(QDir().mkpath(root + dir + "/applications"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "config"));
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + "etc"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "home"));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + "share"));
+    qputenv("XDG_CURRENT_DESKTOP", "Test:Other");
+    for (const auto &[path, bytes] : c.files) {
+      ASSERT_TRUE(QDir().mkpath(QFileInfo(root + path).path()));
+      WriteFile(root + path, bytes);
+    }
+    FakeSystem sys;
+    sys.installed = {"editor",  "pager",   "hidden",     "shadowed",
+                     "tryexec", "removed", "odx-viewer", "/opt/my tools/ed"};
+    DesktopShell shell(kOwnId, sys.Services());
+    EXPECT_EQ(shell.OpenAsXml(nullptr, file), !c.started.empty()) << c.what;
+    EXPECT_EQ(sys.started, c.started) << c.what;
+    EXPECT_TRUE(sys.opened.empty()) << c.what;
   }
 }
 

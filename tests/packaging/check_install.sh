@@ -116,6 +116,10 @@ if [ "$gui" = ON ]; then
     [ "$icon_name.svg" = "$(basename "$icon")" ] || fail "Icon=$icon_name does not match $icon"
     grep -q '^MimeType=.*application/x-odx;' "$desktop" ||
       fail "desktop entry does not claim application/x-odx"
+    # Claiming XML would make the viewer the desktop's XML application, and
+    # "View in XML Viewer..." would hand files back to it.
+    grep -Eq '^MimeType=(.*;)?(application|text)/xml;' "$desktop" &&
+      fail "desktop entry claims XML as a whole"
   fi
 fi
 

@@ -1,26 +1,27 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 #include <functional>
-#include <optional>
 
 class QObject;
 
 namespace desktop {
 
-// The shell's "open" action.  Text arrives as 8-bit text in the system code
-// page, the way the caller hands it over; empty parameters mean none.  The
-// call returns at once and reports nothing.
+// How the hand-offs reach other programs.  Both calls return at once.
 class Shell {
 public:
   virtual ~Shell() = default;
-  virtual void ShellExecute(QObject *owner, const QByteArray &verb,
-                            const QByteArray &file,
-                            const QByteArray &parameters) = 0;
+
+  // Starts program (a name looked up on PATH) with exactly these arguments;
+  // reports nothing.
+  virtual void StartProgram(QObject *owner, const QString &program,
+                            const QStringList &arguments) = 0;
+
+  // Shows the file in the desktop's application for XML, never in this
+  // viewer.  False when there is no such application.
+  virtual bool OpenAsXml(QObject *owner, const QString &path) = 0;
 };
 
 // What DesktopShell asks of the system.  Tests swap these to see the exact
@@ -30,43 +31,35 @@ struct ShellServices {
   std::function<bool(const QString &program, const QStringList &arguments)>
       startDetached;
   std::function<bool(const QString &path)> openDocument; // default app
-  std::function<bool(const QString &path)> exists;
 
   static ShellServices System();
 };
 
-// The PDF reader's request: `/a "search=TEXT" PDFPATH`.
-struct PdfSearchRequest {
-  QString searchText;
-  QString pdfPath;
-};
-
-// The PDF path is left unquoted by the caller and may hold spaces, so it is
-// everything after the last `" ` (closing quote and space); the search text
-// is everything between `search=` and that quote, quotes included.  A path
-// that does come quoted loses its surrounding quotes.  Text of another shape
-// is split by the Windows rules: "/a", then "search=TEXT", then the path as
-// the remaining arguments joined by single spaces.
-std::optional<PdfSearchRequest> ParsePdfSearchParameters(QStringView text);
-
-// Documents open in the desktop's default application.  Programs are looked
-// up on PATH (a trailing ".exe" may be dropped), their parameter string is
-// split by the Windows rules and they start detached, never through a shell.
-// Where "acrord32.exe" is missing, evince or okular runs the search, and
-// failing both the PDF opens in the default application.
+// Programs are looked up on PATH (a trailing ".exe" may be dropped) and
+// start detached, never through a shell.  Where "acrord32.exe" is missing,
+// evince or okular runs its search, and failing both the PDF opens in the
+// default application.
+//
+// On a freedesktop.org desktop the XML view starts the application for
+// application/xml, else for text/plain, as the desktop's association lists
+// rank them, passing over the entry ownDesktopId (this viewer, which claims
+// ODX files and would get them back).  Elsewhere the file opens in the
+// default application.
 class DesktopShell final : public Shell {
 public:
-  DesktopShell();
-  explicit DesktopShell(ShellServices services);
+  explicit DesktopShell(QString ownDesktopId);
+  DesktopShell(QString ownDesktopId, ShellServices services);
 
-  void ShellExecute(QObject *owner, const QByteArray &verb,
-                    const QByteArray &file,
-                    const QByteArray &parameters) override;
+  void StartProgram(QObject *owner, const QString &program,
+                    const QStringList &arguments) override;
+  bool OpenAsXml(QObject *owner, const QString &path) override;
 
 private:
   QString FindProgram(const QString &name) const;
-  void SearchPdf(const QString &parameters);
+  void SearchPdf(const QString &text, const QString &pdf);
+  bool StartAssociated(const QString &path);
 
+  QString ownDesktopId_;
   ShellServices services_;
 };
 
