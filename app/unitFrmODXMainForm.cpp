@@ -13,6 +13,7 @@
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineModel.h"
 #include "outline/SubtreeExpander.h"
+#include "package/Package.h"
 #include "platform/FileHandle.h"
 
 #include <QDir>
@@ -315,7 +316,45 @@ void TfrmODXViewer::cmdViewInXMLClick() {
   ToCvex(ui->txtODXFilePath->text(), path);
   cvexString appDir;
   cvexDir().GetApplicationDirectory(appDir);
-  desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell, this);
+  if (!ViewPackageMemberInXml(path, appDir))
+    desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell,
+                       this);
+}
+
+bool TfrmODXViewer::ViewPackageMemberInXml(const cvexString &path,
+                                           const cvexString &appDir) {
+  package::Package pkg;
+  if (pkg.Open(path) != package::Package::OpenStatus::Opened)
+    return false;
+  // The member that holds the selected node, when the outline shows this
+  // package; else, or for a member that is no document, the first document.
+  const std::vector<package::Member> &members = pkg.Members();
+  auto isDocument = [&members](std::size_t i) {
+    return i < members.size() &&
+           members[i].kind == package::MemberKind::Document &&
+           members[i].readable;
+  };
+  std::size_t member = members.size();
+  NodeHandle top = SelectedItem();
+  while (top != kNoNode && items_.Parent(top) != kNoNode)
+    top = items_.Parent(top);
+  if (items_.IsPackage() && top != kNoNode &&
+      items_.ChildCount(kNoNode) == members.size() &&
+      isDocument(items_.Row(top)))
+    member = items_.Row(top);
+  for (std::size_t i = 0; i < members.size() && member == members.size(); ++i)
+    if (isDocument(i))
+      member = i;
+  cvexDynamicArrayTemplate<unsigned char> bytes;
+  if (member == members.size() || !pkg.Read(member, bytes)) {
+    services_.messages->ShowMessage(
+        QStringLiteral("The package holds no ODX document that can be read."),
+        QStringLiteral("Wren ODX"), desktop::MessageIcon::Information);
+    return true;
+  }
+  desktop::ViewBytesInXml({bytes.data, static_cast<std::size_t>(bytes.count)},
+                          appDir, *services_.messages, *services_.shell, this);
+  return true;
 }
 
 void TfrmODXViewer::txtFilterKeyDown(int &key, Qt::KeyboardModifiers) {

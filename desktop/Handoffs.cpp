@@ -3,7 +3,10 @@
 #include "desktop/cvexDir.h"
 #include "desktop/cvexParseFileString.h"
 
+#include <QDir>
+#include <QSaveFile>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace desktop {
 
@@ -21,6 +24,15 @@ constexpr qsizetype kMiddleLength = sizeof kRequestMiddle - 1;
 
 QString Text(const cvexString &s) {
   return s.buffer ? QString::fromUtf16(s.buffer, s.Length()) : QString();
+}
+
+void OpenOrSayWhyNot(const QString &path, MessageSink &messages, Shell &shell,
+                     QObject *owner) {
+  if (!shell.OpenAsXml(owner, path))
+    messages.ShowMessage(
+        QStringLiteral("No application for XML or plain text files was "
+                       "found to show the file."),
+        QStringLiteral("Wren ODX"), MessageIcon::Information);
 }
 
 } // namespace
@@ -85,11 +97,34 @@ void ViewInXml(const cvexString &path, const cvexString &appDir,
       toOpen.Assign(target);
   }
 
-  if (!shell.OpenAsXml(owner, toOpen.AsWide()))
+  OpenOrSayWhyNot(toOpen.AsWide(), messages, shell, owner);
+}
+
+void ViewBytesInXml(std::span<const unsigned char> bytes,
+                    const cvexString &appDir, MessageSink &messages,
+                    Shell &shell, QObject *owner) {
+  const auto data = reinterpret_cast<const char *>(bytes.data());
+  const auto size = static_cast<qint64>(bytes.size());
+  QString target = Text(appDir) + QStringLiteral("junk.xml");
+  QSaveFile junk(target);
+  bool written = junk.open(QIODevice::WriteOnly) &&
+                 junk.write(data, size) == size && junk.commit();
+  if (!written) {
+    // Only this user may read it, as the package it comes from may be
+    // private; it stays for the viewer that opens it.
+    QTemporaryFile own(QDir::tempPath() +
+                       QStringLiteral("/odx-viewer-XXXXXX.xml"));
+    own.setAutoRemove(false);
+    written = own.open() && own.write(data, size) == size && own.flush();
+    target = own.fileName();
+  }
+  if (!written) {
     messages.ShowMessage(
-        QStringLiteral("No application for XML or plain text files was "
-                       "found to show the file."),
+        QStringLiteral("The document could not be written for viewing."),
         QStringLiteral("Wren ODX"), MessageIcon::Information);
+    return;
+  }
+  OpenOrSayWhyNot(target, messages, shell, owner);
 }
 
 } // namespace desktop

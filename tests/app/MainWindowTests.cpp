@@ -1,6 +1,8 @@
 #include "outline/OutlineModel.h"
 #include "tests/app/WindowFakes.h"
 
+#include "package/Package.h"
+
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -184,6 +186,35 @@ private slots:
     QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"), Qt::LeftButton);
     QCOMPARE(messages.Texts(), QStringList{"The file does not exist."});
     QCOMPARE(shell.CallCount(), 0u);
+
+    // A package shows the member that holds the selected node, else its
+    // first document, as junk.xml beside the program.
+    messages.shown.clear();
+    const QString pdx = QStringLiteral(ODX_SOURCE_DIR) +
+                        "/tests/data/packages/odxtools__somersault.pdx";
+    Browse(*w, pdx);
+    const QString junk = QCoreApplication::applicationDirPath() + "/junk.xml";
+    auto shown = [&] {
+      QFile f(junk);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    package::Package pkg;
+    QVERIFY(pkg.Open(cvexString(pdx.toLocal8Bit().constData())) ==
+            package::Package::OpenStatus::Opened);
+    cvexDynamicArrayTemplate<unsigned char> member;
+    for (const int row : {-1, 5}) {
+      if (row >= 0)
+        Control<QTreeView>(*w, "treeItems")
+            ->setCurrentIndex(
+                w->ItemsModel().index(0, 0, w->ItemsModel().index(row, 0)));
+      QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"),
+                        Qt::LeftButton);
+      QCOMPARE(shell.xmlViews.back().path, junk);
+      QVERIFY(pkg.Read(row < 0 ? 1 : row, member));
+      QCOMPARE(shown(),
+               QByteArray(reinterpret_cast<char *>(member.data), member.count));
+    }
+    QVERIFY(messages.shown.isEmpty());
   }
 
   void focusIntoSearchSpecSelectsAll() {

@@ -186,3 +186,29 @@ TEST_F(HandoffTest, WithoutAnXmlApplicationTheUserIsTold) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HandoffTest, BytesGoToJunkXmlOrAPrivateFileWhenTheFolderIsClosed) {
+  const std::string member = "<ODX>member</ODX>";
+  const std::span<const unsigned char> bytes(
+      reinterpret_cast<const unsigned char *>(member.data()), member.size());
+  const QString closed = scratch.path() + "/no such dir/";
+  for (const QString &dir : {appDir, closed}) {
+    cvexString d;
+    SetText(d, dir);
+    desktop::ViewBytesInXml(bytes, d, messages, shell, &owner);
+  }
+  ASSERT_EQ(shell.xmlViews.size(), 2u);
+  EXPECT_EQ(shell.xmlViews[0].path, appDir + "junk.xml");
+  const QString own = shell.xmlViews[1].path;
+  EXPECT_TRUE(own.startsWith(QDir::tempPath()) && own.endsWith(".xml"));
+  for (const auto &view : shell.xmlViews)
+    EXPECT_EQ(ReadFile(view.path), QByteArray::fromStdString(member));
+  EXPECT_EQ(QFile(own).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+            QFile::Permissions());
+  QFile::remove(own);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+} // namespace

@@ -4,6 +4,8 @@
 #include "desktop/Shell.h"
 #include "foundation/cvexString.h"
 
+#include <span>
+
 class QObject;
 
 namespace desktop {
@@ -24,5 +26,13 @@ void SearchSpec(const cvexString &searchText, const cvexString &appDir,
 // an old junk.xml.
 void ViewInXml(const cvexString &path, const cvexString &appDir,
                MessageSink &messages, Shell &shell, QObject *owner);
+
+// The same for a document that has no file of its own (a member of a
+// package): its bytes go to junk.xml in appDir, written as a copy is (under
+// a temporary name, then renamed), or to a private temporary file when
+// appDir may not be written, and that file is opened.
+void ViewBytesInXml(std::span<const unsigned char> bytes,
+                    const cvexString &appDir, MessageSink &messages,
+                    Shell &shell, QObject *owner);
 
 } // namespace desktop
