@@ -114,8 +114,10 @@ if [ "$gui" = ON ]; then
     [ -L "$prefix/bin/$exec_program" ] || fail "Exec=$exec_program is not installed in bin/"
     icon_name="$(sed -n 's/^Icon=//p' "$desktop")"
     [ "$icon_name.svg" = "$(basename "$icon")" ] || fail "Icon=$icon_name does not match $icon"
-    grep -q '^MimeType=.*application/x-odx;' "$desktop" ||
-      fail "desktop entry does not claim application/x-odx"
+    for type in application/x-odx application/x-pdx; do
+      grep -q "^MimeType=.*$type;" "$desktop" ||
+        fail "desktop entry does not claim $type"
+    done
     # Claiming XML would make the viewer the desktop's XML application, and
     # "View in XML Viewer..." would hand files back to it.
     grep -Eq '^MimeType=(.*;)?(application|text)/xml;' "$desktop" &&
@@ -133,6 +135,8 @@ elif ! update-mime-database "$prefix/share/mime" >"$scratch/mime.log" 2>&1; then
 else
   grep -qx 'application/x-odx application/xml' "$prefix/share/mime/subclasses" ||
     fail "application/x-odx is not a subclass of application/xml"
+  grep -qx 'application/x-pdx application/zip' "$prefix/share/mime/subclasses" ||
+    fail "application/x-pdx is not a subclass of application/zip"
   if ! command -v gio >/dev/null; then
     skip "gio not installed; file types not queried"
   else
@@ -144,6 +148,11 @@ else
         sed -n 's/^ *standard::content-type: //p')"
       [ "$type" = application/x-odx ] || fail "sample.$ext is typed '$type', not application/x-odx"
     done
+    cp "$source_dir/tests/data/packages/odxtools__somersault.pdx" "$scratch/files/delivery.pdx"
+    type="$(XDG_DATA_HOME="$scratch/nohome" XDG_DATA_DIRS="$prefix/share:/usr/share" \
+      GIO_USE_VFS=local gio info -a standard::content-type "$scratch/files/delivery.pdx" 2>/dev/null |
+      sed -n 's/^ *standard::content-type: //p')"
+    [ "$type" = application/x-pdx ] || fail "delivery.pdx is typed '$type', not application/x-pdx"
   fi
 fi
 
