@@ -221,6 +221,9 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
       break;
     }
     progress.Update(before + reader.Position());
+    // A DESC end tag copies from the last DESC start, even a stray one, so
+    // only the bytes before it are done with.
+    reader.ReleaseBefore(captureStart >= 0 ? captureStart : reader.Position());
   }
   reader.Close();
 }

@@ -66,7 +66,7 @@ Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
   if (haveCurrent && used + n <= capacities[current]) {
     target = current;
   } else {
-    if (chunks.size() >= kWideBit)
+    if (chunks.size() >= kBorrowedBit)
       throw std::length_error("outline labels exceed the arena");
     const bool dedicated = n > kMax / 2;
     std::size_t units =
@@ -142,7 +142,9 @@ void OutlineStore::Clear() {
   std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
   std::vector<NodeHandle>().swap(rightmost_);
   longestLabel_ = deepestNode_ = 0;
+  firstChunkCapacity_ = 0;
   package_ = false;
+  source_ = nullptr;
   std::vector<uint32_t>().swap(childStart_);
   std::vector<NodeHandle>().swap(children_);
   std::vector<uint32_t>().swap(rows_);
@@ -166,6 +168,32 @@ void OutlineStore::CheckParent(NodeHandle parent, std::size_t &keep) const {
   keep = i;
 }
 
+// The first chunk grows from a few records to a full one, so that a small
+// outline (a hit list, a fuzz input) costs a small block; every later chunk
+// is full-sized from the start.  Nothing changes if it throws.
+void OutlineStore::RoomForNode(NodeHandle node) {
+  if (node < kNodeChunk) {
+    if (node < firstChunkCapacity_)
+      return;
+    const uint32_t capacity =
+        node == 0 ? kFirstChunkNodes
+                  : std::min(firstChunkCapacity_ * 2, kNodeChunk);
+    auto grown = std::make_unique_for_overwrite<Node[]>(capacity);
+    std::copy_n(node > 0 ? nodes_[0].get() : grown.get(), node, grown.get());
+    if (nodes_.empty())
+      nodes_.push_back(std::move(grown));
+    else
+      nodes_[0] = std::move(grown);
+    firstChunkCapacity_ = capacity;
+    return;
+  }
+  if ((node & (kNodeChunk - 1)) != 0)
+    return;
+  nodes_.reserve(nodes_.size() + 1);
+  nodes_.push_back(std::make_unique_for_overwrite<Node[]>(kNodeChunk));
+  platform::AdviseLargePages(nodes_.back().get(), kNodeChunk * sizeof(Node));
+}
+
 template <bool Wide, typename Fill>
 NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
                                 Fill fill, int image) {
@@ -179,11 +207,7 @@ NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
   StoreUpdate bracket(*this);
   Changing();
   const NodeHandle node = count_;
-  if ((node & (kNodeChunk - 1)) == 0) {
-    nodes_.reserve(nodes_.size() + 1);
-    nodes_.push_back(std::make_unique_for_overwrite<Node[]>(kNodeChunk));
-    platform::AdviseLargePages(nodes_.back().get(), kNodeChunk * sizeof(Node));
-  }
+  RoomForNode(node);
   rightmost_.reserve(keep + 1);
 
   const int8_t picture = ImageByte(image);
@@ -391,11 +415,44 @@ NodeHandle OutlineStore::GetNodeFromIndex(uint32_t index) const {
   return index < count_ ? index : kNoNode;
 }
 
+NodeHandle OutlineStore::AddBorrowed(NodeHandle parent,
+                                     const OutlineStore &source,
+                                     NodeHandle node, int image) {
+  if (node >= source.count_ || &source == this ||
+      (source_ &&
+       (source_ != &source || sourceGeneration_ != source.generation_)))
+    throw std::invalid_argument("borrowed label from another outline");
+  std::size_t keep = 0;
+  CheckParent(parent, keep);
+  if (count_ == kNoNode)
+    throw std::length_error("outline holds the most nodes a handle can name");
+  source_ = &source;
+  sourceGeneration_ = source.generation_;
+  StoreUpdate bracket(*this);
+  Changing();
+  const NodeHandle added = count_;
+  RoomForNode(added);
+  rightmost_.reserve(keep + 1);
+  const int8_t picture = ImageByte(image);
+  const uint32_t length = source.At(node).length;
+  At(added) = Node{parent, length, node, kBorrowedBit, picture, picture};
+  ++count_;
+  rightmost_.resize(keep);
+  rightmost_.push_back(added);
+  longestLabel_ = std::max(longestLabel_, length);
+  deepestNode_ = std::max(deepestNode_, static_cast<uint32_t>(keep + 1));
+  return added;
+}
+
 LabelView OutlineStore::GetText(NodeHandle node) const {
   LabelView view;
   if (node >= count_)
     return view;
   const Node &record = At(node);
+  if (record.chunk == kBorrowedBit)
+    return source_ && source_->generation_ == sourceGeneration_
+               ? source_->GetText(record.offset)
+               : view;
   view.length = record.length;
   if (record.chunk & kWideBit)
     view.wide = wide_.chunks[record.chunk & ~kWideBit].get() + record.offset;
@@ -417,7 +474,11 @@ void OutlineStore::SetData(NodeHandle node, NodeRef data) {
 
 NodeRef OutlineStore::Data(NodeHandle node) const {
   const std::size_t chunk = node >> kNodeChunkBits;
-  if (node >= count_ || chunk >= data_.size() || !data_[chunk])
+  if (node >= count_)
+    return NodeRef();
+  if (const Node &record = At(node); record.chunk == kBorrowedBit)
+    return NodeRef{record.offset, sourceGeneration_};
+  if (chunk >= data_.size() || !data_[chunk])
     return NodeRef();
   return data_[chunk][node & (kNodeChunk - 1)];
 }
@@ -495,8 +556,10 @@ uint32_t OutlineStore::Depth(NodeHandle node) const {
 
 std::size_t OutlineStore::MemoryBytes() const {
   std::size_t bytes = sizeof(*this);
-  bytes += nodes_.capacity() * sizeof(nodes_[0]) +
-           nodes_.size() * kNodeChunk * sizeof(Node);
+  bytes += nodes_.capacity() * sizeof(nodes_[0]);
+  if (!nodes_.empty())
+    bytes +=
+        (firstChunkCapacity_ + (nodes_.size() - 1) * kNodeChunk) * sizeof(Node);
   bytes += narrow_.Bytes() + wide_.Bytes();
   bytes += data_.capacity() * sizeof(data_[0]);
   for (const auto &chunk : data_)

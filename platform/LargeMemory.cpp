@@ -28,4 +28,18 @@ void AdviseLargePages(void *block, std::size_t bytes) {
 #endif
 }
 
+void ReleasePages(void *block, std::size_t bytes) {
+#if defined(__linux__)
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t last = (start + bytes) & ~(page - 1);
+  if (block && last > first)
+    ::madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 } // namespace platform

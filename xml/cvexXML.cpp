@@ -1,6 +1,9 @@
 #include "xml/cvexXML.h"
 
+#include "platform/LargeMemory.h"
 #include "xml/TextEncoding.h"
+
+#include <algorithm>
 
 #include <cstring>
 #include <string_view>
@@ -161,6 +164,7 @@ bool cvexXML::Open(const cvexString &path, unsigned char mode) {
   // never a half-filled or stale buffer that NextToken would walk.
   content.Free();
   pos = 0;
+  released_ = 0;
   textEncoding = xml::Encoding::Latin1;
   if (!file.Open(path, false))
     return false;
@@ -197,6 +201,7 @@ cvexXML::LoadDocument(cvexDynamicArrayTemplate<unsigned char> &bytes) {
   std::swap(content.data, bytes.data);
   std::swap(content.count, bytes.count);
   bytes.Free();
+  released_ = 0;
   return PrepareDocument();
 }
 
@@ -396,6 +401,19 @@ void cvexXML::CopyRaw(int32_t from, char16_t *destination,
 }
 
 int32_t cvexXML::Position() const { return pos; }
+
+void cvexXML::ReleaseBefore(int32_t offset) {
+  // In steps of a large page, so each call gives back whole large pages
+  // and calls stay rare.
+  constexpr int32_t kStep = int32_t{2} << 20;
+  offset = std::min(offset, std::min(pos, content.count));
+  if (offset - released_ < kStep)
+    return;
+  const int32_t upTo = offset - offset % kStep;
+  platform::ReleasePages(content.data + released_,
+                         static_cast<std::size_t>(upTo - released_));
+  released_ = upTo;
+}
 
 int32_t cvexXML::PercentDone() const {
   if (content.count <= 0)

@@ -4,6 +4,8 @@
 # Usage: check_captions.sh ODX_VIEWER SAMPLE_FILE
 set -euo pipefail
 viewer="$1" sample="$2"
+# The real window, whatever platform the rest of the tests run on.
+export QT_QPA_PLATFORM=xcb
 for tool in xvfb-run xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 0; }
 done

@@ -234,6 +234,32 @@ TEST(OutlineStore, ImageIndexesAndData) {
   EXPECT_EQ(store.Data(99), NodeRef{});
 }
 
+// A borrowed label is the source's own, read through it, until the source
+// is cleared; then it reads as empty and its data is stale.
+TEST(OutlineStore, BorrowedLabelsFollowTheirSourceAndNeverOutliveIt) {
+  OutlineStore items, hits, other;
+  const NodeHandle a = items.AddChild(kNoNode, u"A **** \u0100");
+  const NodeHandle b = items.AddChild(a, u"B = 1");
+  other.AddChild(kNoNode, u"X");
+  const NodeHandle h = hits.AddBorrowed(kNoNode, items, b, 0);
+  hits.AddBorrowed(kNoNode, items, a, 2);
+  EXPECT_EQ(hits.GetText(h).toU16String(), u"B = 1");
+  EXPECT_EQ(hits.GetText(1).toU16String(), u"A **** \u0100");
+  EXPECT_EQ(hits.ImageIndex(1), 2);
+  EXPECT_EQ(hits.Data(h), items.Ref(b));
+  EXPECT_EQ(hits.LongestLabel(), 8u);
+  EXPECT_THROW(hits.AddBorrowed(kNoNode, other, 0, 0), std::invalid_argument);
+  EXPECT_THROW(hits.AddBorrowed(kNoNode, items, 9, 0), std::invalid_argument);
+
+  items.Clear();
+  items.AddChild(kNoNode, u"new");
+  EXPECT_EQ(hits.GetText(h).length, 0u);
+  EXPECT_FALSE(items.IsLive(hits.Data(h)));
+  hits.Clear();
+  EXPECT_EQ(hits.GetText(hits.AddBorrowed(kNoNode, items, 0, 0)).toU16String(),
+            u"new");
+}
+
 TEST(OutlineStore, RandomPreOrderTreeAnswersConsistently) {
   std::mt19937 rng(12345);
   OutlineStore store;

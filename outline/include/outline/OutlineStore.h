@@ -94,6 +94,13 @@ public:
   NodeHandle AddChildJoined(NodeHandle parent,
                             std::span<const std::u16string_view> parts,
                             int image = 0);
+  // A node that shows the label of `node` in `source` without a copy of it,
+  // and refers to it as its data (Data gives source.Ref(node)).  All such
+  // nodes of a store borrow from one source; once that source is cleared
+  // their labels read as empty, and their data is stale, so nothing freed
+  // is ever read.  For hit lists of millions of nodes.
+  NodeHandle AddBorrowed(NodeHandle parent, const OutlineStore &source,
+                         NodeHandle node, int image);
   // sibling kNoNode appends a top-level node; otherwise a last sibling of it
   // (std::invalid_argument for a sibling that does not exist).
   NodeHandle Add(NodeHandle sibling, std::u16string_view text);
@@ -148,12 +155,14 @@ private:
     NodeHandle parent;
     uint32_t length; // units
     uint32_t offset; // units into its arena chunk
-    uint16_t chunk;  // arena chunk; kWideBit set: the wide arena
+    uint16_t chunk;  // arena chunk; kWideBit: the wide arena; kBorrowedBit:
+                     // offset is a node of source_
     int8_t image;
     int8_t selected;
   };
   static_assert(sizeof(Node) == 16, "node record size is part of the budget");
   static constexpr uint16_t kWideBit = 0x8000;
+  static constexpr uint16_t kBorrowedBit = 0x4000;
 
   // One growable arena of label units in chunks that never move.
   template <typename Unit> struct Arena {
@@ -179,9 +188,12 @@ private:
     return nodes_[node >> kNodeChunkBits][node & (kNodeChunk - 1)];
   }
   void EnsureIndex() const;
+  void RoomForNode(NodeHandle node);
   void SetImage(NodeHandle node, int index, bool selected);
 
+  static constexpr uint32_t kFirstChunkNodes = 256;
   std::vector<std::unique_ptr<Node[]>> nodes_;
+  uint32_t firstChunkCapacity_ = 0; // records in nodes_[0]
   uint32_t count_ = 0;
   Arena<unsigned char> narrow_;
   Arena<char16_t> wide_;
@@ -189,6 +201,8 @@ private:
   std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
 
   bool package_ = false;
+  const OutlineStore *source_ = nullptr; // what borrowed labels come from
+  uint32_t sourceGeneration_ = 0;
   uint32_t longestLabel_ = 0;
   uint32_t deepestNode_ = 0;
   uint32_t generation_;

@@ -11,4 +11,10 @@ namespace platform {
 // is every platform without the advice.
 void AdviseLargePages(void *block, std::size_t bytes);
 
+// Gives the memory of the whole pages inside [block, block + bytes) back to
+// the system while the block stays allocated: a caller that will never read
+// those bytes again keeps its peak memory down.  Read afterwards, they are
+// zero.  Where the system cannot, nothing happens.
+void ReleasePages(void *block, std::size_t bytes);
+
 } // namespace platform

@@ -44,9 +44,15 @@ public:
   void DecodeEntities(const cvexString &source, cvexString &destination);
   void CopyRaw(int32_t from, char16_t *destination, int32_t &copied) const;
   int32_t Position() const;
+  // Promises that no byte before `offset` will be read again (no CopyRaw
+  // from there), so their memory can go back to the system as the scan
+  // moves on; peak memory then holds little more of the file than the text
+  // still to be copied.
+  void ReleaseBefore(int32_t offset);
   int32_t PercentDone() const;
   bool Close();
 
 private:
   LoadResult PrepareDocument();
+  int32_t released_ = 0; // bytes before this may be gone
 };
