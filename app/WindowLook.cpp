@@ -88,7 +88,7 @@ void FitLabelWidth(QLabel &label) {
 namespace app {
 
 ColumnFitter::ColumnFitter(QTreeView &tree, const outline::OutlineStore &store)
-    : QObject(&tree), tree_(tree), store_(store) {
+    : QObject(&tree), tree_(tree), viewport_(tree.viewport()), store_(store) {
   tree_.header()->setStretchLastSection(false);
   tree_.header()->setSectionResizeMode(QHeaderView::Fixed);
   tree_.setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -113,7 +113,9 @@ void ColumnFitter::Fit() {
 }
 
 bool ColumnFitter::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == tree_.viewport() && event->type() == QEvent::Resize)
+  // The type first: while the tree is being destroyed its viewport still
+  // sends events, and the tree may no longer be asked for anything.
+  if (event->type() == QEvent::Resize && watched == viewport_)
     Fit();
   return QObject::eventFilter(watched, event);
 }

@@ -53,6 +53,7 @@ protected:
 
 private:
   QTreeView &tree_;
+  const QWidget *viewport_;
   const outline::OutlineStore &store_;
 };
 
