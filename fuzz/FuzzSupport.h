@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared pieces of the fuzz targets: an invariant check that aborts (so
-// libFuzzer keeps the input) and a scratch file in /dev/shm that the real
+// libFuzzer keeps the input) and an in-memory scratch file that the real
 // file-opening path reads.
 
 #include "foundation/cvexString.h"
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #define FUZZ_CHECK(cond)                                                       \
@@ -27,19 +28,17 @@
 
 namespace fuzz {
 
-// One scratch file per process, rewritten for every input, so the builder
-// goes through the real open, size query and read.
+// One scratch file per process, rewritten for every input, so a target can
+// go through the real open, size query and read.  It lives in memory only
+// (memfd), named by its /proc/self/fd path, and goes with the process.
 class ScratchFile {
 public:
   ScratchFile() {
-    path_ = "/dev/shm/odx-fuzz-" + std::to_string(::getpid()) + ".xml";
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    fd_ = ::memfd_create("odx-fuzz", MFD_CLOEXEC);
     FUZZ_CHECK(fd_ >= 0);
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
   }
-  ~ScratchFile() {
-    ::close(fd_);
-    ::unlink(path_.c_str());
-  }
+  ~ScratchFile() { ::close(fd_); }
   ScratchFile(const ScratchFile &) = delete;
   ScratchFile &operator=(const ScratchFile &) = delete;
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -272,6 +273,41 @@ int64_t DocumentBytes(const package::Package &pkg) {
   return total;
 }
 
+// What a package's opening means for the build; Opened fills the outline.
+BuildStatus FromPackage(package::Package::OpenStatus opened,
+                        package::Package &pkg, OutlineStore &tree,
+                        ProgressSink &progress, bool &done) {
+  done = true;
+  switch (opened) {
+  case package::Package::OpenStatus::Opened: {
+    PercentReporter percent(progress, DocumentBytes(pkg));
+    tree.MarkPackage();
+    FillPackage(pkg, tree, percent);
+    return BuildStatus::Built;
+  }
+  case package::Package::OpenStatus::TooLarge:
+    return BuildStatus::TooLarge;
+  case package::Package::OpenStatus::Damaged:
+  case package::Package::OpenStatus::CouldNotOpen:
+    return BuildStatus::CouldNotOpen;
+  case package::Package::OpenStatus::NotAPackage:
+    break;
+  }
+  done = false;
+  return BuildStatus::Built;
+}
+
+BuildStatus FromDocument(cvexXML &reader, OutlineStore &tree,
+                         ProgressSink &progress) {
+  if (reader.content.count == 0) {
+    reader.Close();
+    return BuildStatus::Empty;
+  }
+  PercentReporter percent(progress, reader.content.count);
+  FillDocument(reader, tree, kNoNode, percent, 0);
+  return BuildStatus::Built;
+}
+
 } // namespace
 
 BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
@@ -286,41 +322,56 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
 
   // A package is known by its first bytes, whatever its name.
   package::Package pkg;
-  switch (pkg.Open(filePath)) {
-  case package::Package::OpenStatus::Opened: {
-    PercentReporter percent(progress, DocumentBytes(pkg));
-    tree.MarkPackage();
-    FillPackage(pkg, tree, percent);
-    return BuildStatus::Built;
-  }
-  case package::Package::OpenStatus::NotAPackage:
-    break;
-  case package::Package::OpenStatus::TooLarge:
-    return BuildStatus::TooLarge;
-  case package::Package::OpenStatus::Damaged:
-  case package::Package::OpenStatus::CouldNotOpen:
-    return BuildStatus::CouldNotOpen;
-  }
+  bool done = false;
+  const BuildStatus packaged =
+      FromPackage(pkg.Open(filePath), pkg, tree, progress, done);
+  if (done)
+    return packaged;
 
   cvexXML reader;
   switch (reader.OpenDocument(filePath)) {
   case cvexXML::LoadResult::Loaded:
-    if (reader.content.count == 0) {
-      reader.Close();
-      return BuildStatus::Empty;
-    }
-    break;
+    return FromDocument(reader, tree, progress);
   case cvexXML::LoadResult::TooLarge:
     return BuildStatus::TooLarge;
   case cvexXML::LoadResult::CouldNotOpen:
-    return platform::DiagnoseFile(filePath.buffer) ==
-                   platform::FileProblem::TooLarge
-               ? BuildStatus::TooLarge
-               : BuildStatus::CouldNotOpen;
+    break;
   }
-  PercentReporter percent(progress, reader.content.count);
-  FillDocument(reader, tree, kNoNode, percent, 0);
-  return BuildStatus::Built;
+  return platform::DiagnoseFile(filePath.buffer) ==
+                 platform::FileProblem::TooLarge
+             ? BuildStatus::TooLarge
+             : BuildStatus::CouldNotOpen;
+}
+
+BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
+                                  OutlineStore &tree, ProgressSink &progress,
+                                  BusyIndicator &busy) {
+  RunGuard guard(tree, progress, busy);
+  guard.BeginTree();
+  tree.Clear();
+  progress.SetPosition(0);
+  progress.SetVisible(true);
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
+    return BuildStatus::TooLarge;
+
+  package::Package pkg;
+  bool done = false;
+  const BuildStatus packaged =
+      FromPackage(package::LooksLikePackage(bytes)
+                      ? pkg.OpenMemory(bytes)
+                      : package::Package::OpenStatus::NotAPackage,
+                  pkg, tree, progress, done);
+  if (done)
+    return packaged;
+
+  cvexDynamicArrayTemplate<unsigned char> copy;
+  copy.Resize(static_cast<int32_t>(bytes.size()), false);
+  if (!bytes.empty())
+    std::memcpy(copy.data, bytes.data(), bytes.size());
+  cvexXML reader;
+  if (reader.LoadDocument(copy) == cvexXML::LoadResult::TooLarge)
+    return BuildStatus::TooLarge;
+  return FromDocument(reader, tree, progress);
 }
 
 } // namespace outline

@@ -16,7 +16,7 @@ namespace {
 
 // Arena chunks start small (small trees stay small) and double up to a
 // fixed size, so a large outline grows without ever copying labels.
-constexpr std::size_t kFirstArenaBytes = std::size_t{64} << 10;
+constexpr std::size_t kFirstArenaBytes = std::size_t{4} << 10;
 constexpr std::size_t kMaxArenaBytes = std::size_t{64} << 20;
 
 // 0 stays the generation of a default NodeRef, so it is never live.

@@ -52,8 +52,12 @@ inline int32_t FindByte(const unsigned char *data, int32_t from, int32_t end,
 inline bool CutText(cvexString &text, const unsigned char *data, int32_t from,
                     int32_t to, xml::Encoding encoding) {
   const int32_t length = to > from ? to - from : 0;
+  // Grown in steps of 64 units, so texts of growing length do not each
+  // cost an allocation.
   if (text.capacity < length + 1)
-    text.SetCapacity(length + 1, false);
+    text.SetCapacity(static_cast<int32_t>(std::min<int64_t>(
+                         (int64_t{length} + 64) & ~int64_t{63}, INT32_MAX)),
+                     false);
   char16_t *out = text.buffer;
   const unsigned char *in = data + from;
   unsigned char amp = 0;
@@ -320,9 +324,12 @@ void cvexXML::DecodeEntities(const cvexString &source,
     return;
   }
 
-  cvexString work(255, 50);
-  if (n > 254)
-    work.SetCapacity(n + 1, false);
+  // One working text for the reader's life, grown to the longest source
+  // seen: decoding allocates nothing for most texts.
+  cvexString &work = decodeWork_;
+  if (work.capacity < 255 || n > work.capacity - 1)
+    work.SetCapacity(n > 254 ? n + 1 : 255, false);
+  work.tag = 0;
   char16_t *out = work.buffer;
   int32_t i = 0;
   int32_t j = 0;

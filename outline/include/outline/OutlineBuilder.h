@@ -4,6 +4,8 @@
 #include "outline/OutlineStore.h"
 #include "outline/Surroundings.h"
 
+#include <span>
+
 namespace outline {
 
 enum class BuildStatus {
@@ -20,5 +22,11 @@ enum class BuildStatus {
 // The tree is cleared first, so it stays empty when the file does not open.
 BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
                          ProgressSink &progress, BusyIndicator &busy);
+
+// The same for a file's bytes already in memory (read from elsewhere, or a
+// fuzzer's input): a package when they start like one, else a document.
+BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
+                                  OutlineStore &tree, ProgressSink &progress,
+                                  BusyIndicator &busy);
 
 } // namespace outline

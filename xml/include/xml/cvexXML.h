@@ -55,4 +55,5 @@ public:
 private:
   LoadResult PrepareDocument();
   int32_t released_ = 0; // bytes before this may be gone
+  cvexString decodeWork_; // DecodeEntities' working text
 };
