@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Every benchmark in one run, as the table the README shows: each figure
+# beside its yardstick, measured in turn run by run on the same machine, and
+# the ratio with its goal.  Medians of RUNS runs (default 5).  The inputs are
+# generated once into build/release/bench-data.
+# Usage: bench/run_all.sh [RUNS]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+runs="${1:-5}"
+build="$root/build/release"
+shared="$root/../shared"
+
+command -v unzip >/dev/null || { echo "unzip not found (scripts/install-deps.sh installs it)" >&2; exit 2; }
+cmake --preset release >/dev/null
+targets=(odx-outline memchr-count bench_tokenize window-bench)
+[ -f "$root/bench/odx_bench.cpp" ] && targets+=(odx-bench)
+cmake --build --preset release --target "${targets[@]}" >/dev/null
+
+# --- inputs ------------------------------------------------------------------
+data="$build/bench-data"
+mkdir -p "$data"
+big="$data/gen-500mb-seed11.odx"        # the file the goals are set on
+utf8="$data/utf8-100mb.odx"             # a fifth of its texts non-ASCII
+member="$data/gen-200mb-seed1.odx"      # packed with two small members
+pdx="$data/gen-200mb-seed1.pdx"
+huge="$data/huge-description.odx"       # one 5.7 MB description
+gen() { [ -f "$2" ] || python3 "$shared/tools/gen_odx.py" --size-mb "$1" --seed "$3" -o "$2"; }
+gen 500 "$big" 11
+gen 200 "$member" 1
+if [ ! -f "$utf8" ]; then
+  gen 100 "$data/gen-100mb-seed1.odx" 1
+  python3 "$root/bench/non_ascii_variant.py" "$data/gen-100mb-seed1.odx" "$utf8" >/dev/null
+fi
+python3 - "$member" "$pdx" "$huge" <<'PY'
+import os, sys, zipfile
+member, pdx, huge = sys.argv[1:]
+if not os.path.exists(pdx):
+    with zipfile.ZipFile(pdx + ".part", "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.xml", '<?xml version="1.0"?>\n<CATALOG><ABLOCK/></CATALOG>\n')
+        z.write(member, "gen.odx-d")
+        z.writestr("jobs.py", "print('job')\n")
+    os.replace(pdx + ".part", pdx)
+if not os.path.exists(huge):
+    with open(huge, "w") as f:
+        f.write('<?xml version="1.0"?>\n<ODX><DESC>\n<p>' + "word " * 1_140_000 + "</p></DESC>")
+        f.write("".join("<A%d>v</A%d>" % (i, i) for i in range(2000)) + "</ODX>")
+PY
+
+# --- helpers -----------------------------------------------------------------
+outline="$build/tools/odx-outline"
+limit="$build/bench/memchr-count"
+now() { date +%s.%N; }
+time_of() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1; t1=$(now); echo "$t1 - $t0" | bc -l; }
+median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+ratio() { echo "scale=2; $1 / $2" | bc -l; }
+rss_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+bytes_of() { stat -L -c %s "$1"; }
+row() { printf '| %s | %s | %s | %s | %s |\n' "$@"; }
+
+# Times each command of a group in turn, RUNS times; prints their medians.
+declare -A med
+measure() {
+  local -a names=("$@")
+  declare -A all=()
+  for ((i = 0; i < runs; i++)); do
+    for n in "${names[@]}"; do all[$n]+="$(time_of ${cmd[$n]}) "; done
+  done
+  for n in "${names[@]}"; do med[$n]=$(printf '%s\n' ${all[$n]} | median); done
+}
+declare -A cmd
+
+"$outline" --count "$big" >/dev/null; "$limit" "$big" >/dev/null   # page cache
+cmd[build]="$outline --count $big"
+cmd[memchr]="$limit $big"
+cmd[memchr_large]="$limit --large-pages $big"
+cmd[filter]="$outline --filter qxzj $big"
+cmd[utf8]="$outline --count $utf8"
+cmd[utf8_memchr]="$limit $utf8"
+cmd[unzip]="unzip -p $pdx gen.odx-d"
+cmd[package]="$outline --count $pdx"
+cmd[single]="$outline --count $member"
+measure build memchr memchr_large filter
+measure utf8 utf8_memchr
+measure unzip package single
+
+bigbytes=$(bytes_of "$big")
+nodes=$("$outline" --count "$big")
+build_rss=$(rss_kib "$outline" --count "$big")
+package_rss=$(rss_kib "$outline" --count "$pdx")
+single_rss=$(rss_kib "$outline" --count "$member")
+memberbytes=$(bytes_of "$member")
+
+window=$(XDG_CONFIG_HOME="$(mktemp -d)" QT_QPA_PLATFORM=offscreen "$build/bench/window-bench" "$big" qxzj e 2>/dev/null)
+keys=$(XDG_CONFIG_HOME="$(mktemp -d)" QT_QPA_PLATFORM=offscreen "$build/bench/window-bench" "$huge" qxzj e 2>/dev/null)
+w_build=$(echo "$window" | awk '/^build/ {print $2}')
+w_common=$(echo "$window" | awk '/^search .e./ {print $3}')
+w_hits=$(echo "$window" | awk '/^search .e./ {print $5}')
+w_rss=$(echo "$window" | awk '/^peak RSS/ {print $3}')
+k_slowest=$(echo "$keys" | awk '/^keys/ {print $(NF-1)}')
+k_search=$(echo "$keys" | awk '/^search .e./ {print $3}')
+tokens=$("$build/bench/bench_tokenize" "$data/gen-100mb-seed1.odx" 2>/dev/null | awk '/ratio/ {print $(NF-1) " %"; exit}')
+
+echo "Input: $big ($bigbytes bytes, $nodes nodes); medians of $runs runs on $(nproc) cores."
+echo
+row "Figure" "Value" "Yardstick" "Ratio" "Goal"
+row "---" "---" "---" "---" "---"
+row "outline build, \`odx-outline --count\`" "${med[build]} s" "read + memchr ${med[memchr]} s" "$(ratio "${med[build]}" "${med[memchr]}")" "<= 1.8"
+row "the same against a limit on large pages" "${med[build]} s" "read + memchr ${med[memchr_large]} s" "$(ratio "${med[build]}" "${med[memchr_large]}")" "-"
+row "peak RSS of the build" "$((build_rss / 1024)) MiB" "the file $((bigbytes / 1048576)) MiB" "$(echo "scale=2; $build_rss * 1024 / $bigbytes" | bc -l)" "<= 1.6"
+row "\`--filter\` with no hits" "${med[filter]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[filter]}" "${med[build]}")" "<= 1.3"
+row "100 MB, 20 % non-ASCII texts" "${med[utf8]} s" "read + memchr ${med[utf8_memchr]} s" "$(ratio "${med[utf8]}" "${med[utf8_memchr]}")" "<= 2.2"
+row "window build" "$w_build s" "\`--count\` ${med[build]} s" "$(ratio "$w_build" "${med[build]}")" "<= 1.05"
+row "window search hitting $w_hits nodes" "$w_common s" "-" "-" "<= 0.3 s"
+row "window peak RSS after it" "$((w_rss / 1024)) MiB" "the file" "$(echo "scale=2; $w_rss * 1024 / $bigbytes" | bc -l)" "<= 1.9"
+row "slowest key press, 5.7 MB description" "$k_slowest s" "-" "-" "<= 0.05 s"
+row "search over that description" "$k_search s" "-" "-" "-"
+row "package of a 200 MB member" "${med[package]} s" "unzip -p ${med[unzip]} s + member ${med[single]} s" "$(ratio "${med[package]}" "$(echo "${med[unzip]} + ${med[single]}" | bc -l)")" "<= 1"
+row "its peak RSS" "$((package_rss / 1024)) MiB" "member's build $((single_rss / 1024)) MiB + 1.2 x member" "$(echo "scale=2; $package_rss / ($single_rss + 1.2 * $memberbytes / 1024)" | bc -l)" "<= 1"
+row "token reader alone, 100 MB" "-" "read + memchr" "${tokens:--}" "-"
+
+if [ -x "$build/bench/odx-bench" ]; then
+  cmd[refs]="$outline --refs --count $big"
+  measure build refs
+  odx=$("$build/bench/odx-bench" "$big" "$runs" 2>/dev/null)
+  index_s=$(echo "$odx" | awk '/^index build/ {print $3}')
+  index_share=$(echo "$odx" | awk '/^index build/ {print $(NF-1)}')
+  jump=$(echo "$odx" | awk '/^go to definition/ {print $(NF-1)}')
+  usages=$(echo "$odx" | awk '/^find usages/ {print $(NF-1)}')
+  per_node=$(echo "$odx" | awk '/^index memory/ {print $(NF-2)}')
+  row "reference index build" "$index_s s" "outline build" "$index_share" "<= 0.10, <= 0.5 s"
+  row "Go to Definition, Find Usages (slowest)" "$jump s, $usages s" "-" "-" "<= 0.05 s"
+  row "index memory" "$per_node bytes a node" "-" "-" "<= 16"
+  row "\`--refs --count\`" "${med[refs]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[refs]}" "${med[build]}")" "<= 1.3"
+fi
