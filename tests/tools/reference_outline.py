@@ -2,9 +2,10 @@
 """A second, independent implementation of the token reader and the outline
 builder, written straight from their rules in plain Python, slow and simple.
 It writes the same JSON Lines as `odx-outline --json`, so the C++ outline of
-any file can be checked against it.
+any file can be checked against it; with the ODX rules (attributes, names,
+reference resolution) also those of `--names`, `--refs` and `--unresolved`.
 
-Usage: reference_outline.py FILE > expected.jsonl
+Usage: reference_outline.py [--names | --refs | --unresolved] FILE > expected.jsonl
 """
 import sys
 
@@ -133,18 +134,27 @@ def tokens(data):
             pos = m2 + 1
 
 
-def outline(data):
-    """Returns the nodes in pre-order as (depth, image, label units)."""
-    nodes = []  # [depth, image, label]
+class Node:
+    """One outline node: what the window shows, and what it was made from."""
+
+    def __init__(self, depth, image, label, parent, kind, element=(), value=(), attrs=()):
+        self.depth, self.image, self.label, self.parent = depth, image, label, parent
+        self.kind = kind  # "open", "leaf" or "text" (raw description text)
+        self.element, self.value, self.attrs = list(element), list(value), list(attrs)
+
+
+def build(data):
+    """Returns the nodes in pre-order."""
+    nodes = []
     stack = [None] * 256
     depth = 0
     capturing = False
     capture_start = None
     desc = [0x44, 0x45, 0x53, 0x43]
 
-    def add(parent, label, image):
-        d = 1 if parent is None else nodes[parent][0] + 1
-        nodes.append([d, image, label])
+    def add(parent, label, image, kind, element=(), value=(), attrs=()):
+        d = 1 if parent is None else nodes[parent].depth + 1
+        nodes.append(Node(d, image, label, parent, kind, element, value, attrs))
         return len(nodes) - 1
 
     for kind, name, value, attrs, after in tokens(data):
@@ -155,14 +165,14 @@ def outline(data):
             if not capturing:
                 depth = min(depth + 1, 255)
                 label = name + ([0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs if attrs else [])
-                stack[depth] = add(stack[depth - 1], label, 2)
+                stack[depth] = add(stack[depth - 1], label, 2, "open", name, (), attrs)
             if starts:
                 capturing = True
         elif kind == "close":
             if name == desc:
                 capturing = False
                 if capture_start is not None:
-                    add(stack[depth], cut_at_nul(list(data[capture_start:after])), 0)
+                    add(stack[depth], cut_at_nul(list(data[capture_start:after])), 0, "text")
             if not capturing:
                 depth = max(depth - 1, 0)
         elif kind == "leaf" and not capturing:
@@ -171,8 +181,113 @@ def outline(data):
                 label += [0x20, 0x3D, 0x20] + value
             if attrs:
                 label += [0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs
-            add(stack[depth], label, 0)
+            add(stack[depth], label, 0, "leaf", name, value, attrs)
     return nodes
+
+
+def outline(data):
+    """Returns the nodes in pre-order as (depth, image, label units)."""
+    return [(n.depth, n.image, n.label) for n in build(data)]
+
+
+# ODX: attributes, names and references.
+
+SPACES = (0x20, 0x09, 0x0D, 0x0A)
+SHORT_NAME = [ord(c) for c in "SHORT-NAME"]
+
+
+def read_attributes(t):
+    """(name, value) unit lists in order; reading stops at anything
+    malformed."""
+    out = []
+    i, n = 0, len(t)
+    while True:
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n:
+            return out
+        start = i
+        while i < n and t[i] != 0x3D and t[i] not in SPACES:
+            i += 1
+        name = t[start:i]
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n or t[i] != 0x3D:
+            return out
+        i += 1
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n or t[i] not in (0x22, 0x27):
+            return out
+        quote = t[i]
+        i += 1
+        start = i
+        while i < n and t[i] != quote:
+            i += 1
+        if i == n:
+            return out
+        out.append((name, t[start:i]))
+        i += 1
+
+
+def attribute(node, name):
+    """The value of the node's first attribute called `name`, or None."""
+    wanted = [ord(c) for c in name]
+    for n, v in read_attributes(node.attrs):
+        if n == wanted:
+            return v
+    return None
+
+
+def names(nodes):
+    """Per node, its name (the value of a SHORT-NAME leaf that is its first
+    child) or None."""
+    out = [None] * len(nodes)
+    for i, node in enumerate(nodes):
+        if node.kind != "open" or i + 1 >= len(nodes) or nodes[i + 1].parent != i:
+            continue
+        child = nodes[i + 1]
+        if child.kind == "leaf" and child.element == SHORT_NAME and child.value:
+            out[i] = child.value
+    return out
+
+
+def references(nodes):
+    """(index, ID-REF value, DOCREF value or None, target index or None) per
+    reference, in pre-order."""
+    name = names(nodes)
+
+    def top(i):
+        while nodes[i].parent is not None:
+            i = nodes[i].parent
+        return i
+
+    def named_above(i, hint):
+        while i is not None:
+            if name[i] == hint:
+                return True
+            i = nodes[i].parent
+        return False
+
+    targets = {}
+    for i, node in enumerate(nodes):
+        v = attribute(node, "ID")
+        if v is not None:
+            targets.setdefault(tuple(v), []).append(i)
+    out = []
+    for i, node in enumerate(nodes):
+        v = attribute(node, "ID-REF")
+        if v is None:
+            continue
+        hint = attribute(node, "DOCREF")
+        candidates = targets.get(tuple(v), [])
+        if hint is not None:
+            kept = [c for c in candidates if named_above(c, hint)]
+        else:
+            kept = [c for c in candidates if top(c) == top(i)]
+        candidates = kept or candidates
+        out.append((i, v, hint, candidates[0] if candidates else None))
+    return out
 
 
 def json_label(units):
@@ -204,13 +319,39 @@ def json_label(units):
     return "".join(out)
 
 
+def outline_jsonl(data, with_names=False):
+    """The lines of `odx-outline --json [--names]`."""
+    nodes = build(data)
+    name = names(nodes) if with_names else [None] * len(nodes)
+    lines = []
+    for node, n in zip(nodes, name):
+        extra = ',"name":%s' % json_label(n) if n else ""
+        lines.append('{"depth":%d,"image":%d,"label":%s%s}\n'
+                     % (node.depth, node.image, json_label(node.label), extra))
+    return "".join(lines)
+
+
+def references_jsonl(data, only_unresolved=False):
+    """The lines of `odx-outline --json --refs` (or `--unresolved`)."""
+    lines = []
+    for i, v, hint, target in references(build(data)):
+        if only_unresolved and target is not None:
+            continue
+        lines.append('{"index":%d,"ref":%s,"docref":%s,"target":%s}\n'
+                     % (i, json_label(v), "null" if hint is None else json_label(hint),
+                        "null" if target is None else target))
+    return "".join(lines)
+
+
 def main():
-    with open(sys.argv[1], "rb") as f:
+    args = sys.argv[1:]
+    with open(args[-1], "rb") as f:
         data = f.read()
-    w = sys.stdout.buffer
-    for depth, image, label in outline(data):
-        line = '{"depth":%d,"image":%d,"label":%s}\n' % (depth, image, json_label(label))
-        w.write(line.encode("utf-8"))
+    if "--refs" in args or "--unresolved" in args:
+        text = references_jsonl(data, "--unresolved" in args)
+    else:
+        text = outline_jsonl(data, "--names" in args)
+    sys.stdout.buffer.write(text.encode("utf-8"))
 
 
 if __name__ == "__main__":
