@@ -92,13 +92,20 @@ public:
     AddAttributes(attributes);
     return {parts_.data(), n_};
   }
+  // Where the attribute text starts in the label last put together.
+  uint32_t AttributeStart() const {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i + 1 < n_; ++i)
+      units += parts_[i].size();
+    return static_cast<uint32_t>(units);
+  }
   std::span<const std::u16string_view> Leaf(const cvexString &name,
                                             const cvexString &value,
                                             const cvexString &attributes) {
     n_ = 0;
     parts_[n_++] = View(name);
     if (!value.IsEmpty()) {
-      parts_[n_++] = u" = ";
+      parts_[n_++] = kValueSeparator;
       parts_[n_++] = View(value);
     }
     AddAttributes(attributes);
@@ -108,7 +115,7 @@ public:
 private:
   void AddAttributes(const cvexString &attributes) {
     if (!attributes.IsEmpty()) {
-      parts_[n_++] = u" **** ";
+      parts_[n_++] = kAttributeSeparator;
       parts_[n_++] = View(attributes);
     }
   }
@@ -206,7 +213,12 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
           }
           reader.CopyRaw(captureStart, description.buffer, copied);
           description.Terminate(copied);
-          tree.AddChild(stack[depth], View(description));
+          const NodeHandle text =
+              tree.AddChild(stack[depth], View(description));
+          // Raw text whose parent is no DESC element (a stray end tag made
+          // it) is noted, so readers of the outline can tell it apart.
+          if (!IsDescriptionLabel(tree.GetText(stack[depth])))
+            tree.NoteRawText(text);
         }
       }
       if (!capturing && --depth < 0)
@@ -214,8 +226,12 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
       break;
     case xtLeaf:
       if (!capturing) {
-        tree.AddChildJoined(stack[depth], label.Leaf(name, value, attributes),
-                            kLeafImage);
+        const NodeHandle leaf = tree.AddChildJoined(
+            stack[depth], label.Leaf(name, value, attributes), kLeafImage);
+        // The label alone cannot tell where a value ends and the attribute
+        // text starts when both may hold the separator.
+        if (!value.IsEmpty() && !attributes.IsEmpty())
+          tree.NoteAttributeStart(leaf, label.AttributeStart());
       }
       break;
     default: // comments make no node
@@ -309,6 +325,26 @@ BuildStatus FromDocument(cvexXML &reader, OutlineStore &tree,
 }
 
 } // namespace
+
+bool IsDescriptionLabel(const LabelView &label) {
+  constexpr std::u16string_view kDesc = u"DESC";
+  if (label.length < kDesc.size() ||
+      (label.length > kDesc.size() &&
+       label.length < kDesc.size() + kAttributeSeparator.size()))
+    return false;
+  auto unit = [&label](std::size_t i) -> char16_t {
+    return label.narrow ? label.narrow[i] : label.wide[i];
+  };
+  for (std::size_t i = 0; i < kDesc.size(); ++i)
+    if (unit(i) != kDesc[i])
+      return false;
+  if (label.length == kDesc.size())
+    return true;
+  for (std::size_t i = 0; i < kAttributeSeparator.size(); ++i)
+    if (unit(kDesc.size() + i) != kAttributeSeparator[i])
+      return false;
+  return true;
+}
 
 BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
                          ProgressSink &progress, BusyIndicator &busy) {

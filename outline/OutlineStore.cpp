@@ -140,6 +140,7 @@ void OutlineStore::Clear() {
   narrow_ = Arena<unsigned char>();
   wide_ = Arena<char16_t>();
   std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
+  std::vector<LabelNote>().swap(notes_);
   std::vector<NodeHandle>().swap(rightmost_);
   longestLabel_ = deepestNode_ = 0;
   firstChunkCapacity_ = 0;
@@ -444,23 +445,6 @@ NodeHandle OutlineStore::AddBorrowed(NodeHandle parent,
   return added;
 }
 
-LabelView OutlineStore::GetText(NodeHandle node) const {
-  LabelView view;
-  if (node >= count_)
-    return view;
-  const Node &record = At(node);
-  if (record.chunk == kBorrowedBit)
-    return source_ && source_->generation_ == sourceGeneration_
-               ? source_->GetText(record.offset)
-               : view;
-  view.length = record.length;
-  if (record.chunk & kWideBit)
-    view.wide = wide_.chunks[record.chunk & ~kWideBit].get() + record.offset;
-  else
-    view.narrow = narrow_.chunks[record.chunk].get() + record.offset;
-  return view;
-}
-
 void OutlineStore::SetData(NodeHandle node, NodeRef data) {
   if (node >= count_)
     return;
@@ -483,6 +467,33 @@ NodeRef OutlineStore::Data(NodeHandle node) const {
   return data_[chunk][node & (kNodeChunk - 1)];
 }
 
+void OutlineStore::AddNote(NodeHandle node, uint32_t attributeStart) {
+  if (count_ == 0 || node != count_ - 1 ||
+      (!notes_.empty() && notes_.back().node == node))
+    throw std::invalid_argument("only the node made last can be noted, once");
+  notes_.push_back(LabelNote{node, attributeStart});
+}
+
+void OutlineStore::NoteAttributeStart(NodeHandle node, uint32_t unit) {
+  if (node < count_ && (unit >= At(node).length || unit == kRawText))
+    throw std::invalid_argument("attribute start beyond the label");
+  AddNote(node, unit);
+}
+
+void OutlineStore::NoteRawText(NodeHandle node) { AddNote(node, kRawText); }
+
+std::span<const OutlineStore::LabelNote> OutlineStore::LabelNotes() const {
+  return notes_;
+}
+
+const OutlineStore::LabelNote *
+OutlineStore::FindLabelNote(NodeHandle node) const {
+  const auto it = std::lower_bound(
+      notes_.begin(), notes_.end(), node,
+      [](const LabelNote &n, NodeHandle h) { return n.node < h; });
+  return it != notes_.end() && it->node == node ? &*it : nullptr;
+}
+
 uint32_t OutlineStore::Generation() const { return generation_; }
 
 NodeRef OutlineStore::Ref(NodeHandle node) const {
@@ -491,10 +502,6 @@ NodeRef OutlineStore::Ref(NodeHandle node) const {
 
 bool OutlineStore::IsLive(NodeRef ref) const {
   return ref.generation == generation_ && ref.handle < count_;
-}
-
-NodeHandle OutlineStore::Parent(NodeHandle node) const {
-  return node < count_ ? At(node).parent : kNoNode;
 }
 
 // Counting sort of the nodes by parent.  childStart_ first counts, then
@@ -565,6 +572,7 @@ std::size_t OutlineStore::MemoryBytes() const {
   for (const auto &chunk : data_)
     if (chunk)
       bytes += kNodeChunk * sizeof(NodeRef);
+  bytes += notes_.capacity() * sizeof(LabelNote);
   bytes += rightmost_.capacity() * sizeof(NodeHandle);
   bytes += (childStart_.capacity() + children_.capacity() + rows_.capacity()) *
            sizeof(uint32_t);

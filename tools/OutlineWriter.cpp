@@ -87,22 +87,62 @@ void OutlineWriter::JsonLabel(const outline::LabelView &label) {
   buf_.push_back('"');
 }
 
-void OutlineWriter::TextLine(uint32_t depth, const outline::LabelView &label) {
+void OutlineWriter::TextLine(uint32_t depth, const outline::LabelView &label,
+                             const outline::LabelView &name) {
   buf_.append(depth > 1 ? 2 * std::size_t{depth - 1} : 0, ' ');
   TextLabel(label);
+  if (name.length > 0) {
+    buf_ += " [";
+    TextLabel(name);
+    buf_.push_back(']');
+  }
   buf_.push_back('\n');
   MaybeFlush();
 }
 
 void OutlineWriter::JsonNode(uint32_t depth, int image,
-                             const outline::LabelView &label) {
+                             const outline::LabelView &label,
+                             const outline::LabelView &name) {
   buf_ += "{\"depth\":";
   buf_ += std::to_string(depth);
   buf_ += ",\"image\":";
   buf_ += std::to_string(image);
   buf_ += ",\"label\":";
   JsonLabel(label);
+  if (name.length > 0) {
+    buf_ += ",\"name\":";
+    JsonLabel(name);
+  }
   buf_ += "}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::JsonReference(uint32_t index,
+                                  const outline::LabelView &value,
+                                  const outline::LabelView *hint,
+                                  uint32_t target) {
+  buf_ += "{\"index\":";
+  buf_ += std::to_string(index);
+  buf_ += ",\"ref\":";
+  JsonLabel(value);
+  buf_ += ",\"docref\":";
+  if (hint)
+    JsonLabel(*hint);
+  else
+    buf_ += "null";
+  buf_ += ",\"target\":";
+  buf_ +=
+      target == outline::kNoNode ? std::string("null") : std::to_string(target);
+  buf_ += "}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::TextReference(uint32_t index, uint32_t target) {
+  buf_ += std::to_string(index);
+  buf_ += " -> ";
+  buf_ += target == outline::kNoNode ? std::string("unresolved")
+                                     : std::to_string(target);
+  buf_.push_back('\n');
   MaybeFlush();
 }
 

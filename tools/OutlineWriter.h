@@ -21,9 +21,18 @@ public:
 
   // Indented text: two spaces per level below the top, control characters
   // and backslashes escaped so one node is always one line.
-  void TextLine(uint32_t depth, const outline::LabelView &label);
-  void JsonNode(uint32_t depth, int image, const outline::LabelView &label);
+  // A name, when given and not empty, follows the label: " [name]" in
+  // text, "name" after "label" in JSON.
+  void TextLine(uint32_t depth, const outline::LabelView &label,
+                const outline::LabelView &name = {});
+  void JsonNode(uint32_t depth, int image, const outline::LabelView &label,
+                const outline::LabelView &name = {});
   void JsonHit(uint32_t index, const outline::LabelView &label);
+  // A reference: its index, ID-REF value, DOCREF value (null when absent)
+  // and the index of its target (null when unresolved).
+  void JsonReference(uint32_t index, const outline::LabelView &value,
+                     const outline::LabelView *hint, uint32_t target);
+  void TextReference(uint32_t index, uint32_t target);
   void Raw(std::string_view text);
   bool Flush(); // false when the output could not be written
 

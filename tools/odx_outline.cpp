@@ -1,7 +1,11 @@
-// odx-outline: the outline (or the filter-search hits) of an ODX/XML file on
-// standard output, built by the same code as the viewer's window.
+// odx-outline: the outline (or the filter-search hits, or the references) of
+// an ODX/XML file on standard output, built by the same code as the viewer's
+// window.
 
 #include "foundation/cvexString.h"
+#include "odx/Attributes.h"
+#include "odx/NodeLabel.h"
+#include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
@@ -16,12 +20,17 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace {
 
-const char kUsage[] =
-    "usage: odx-outline [--json] [--filter TERM] [--count] FILE\n";
+const char kUsage[] = "usage: odx-outline [--json] [--names] [--filter TERM | "
+                      "--refs | --unresolved] [--count] FILE\n";
+
+// Exit status of --unresolved when at least one reference resolves to
+// nothing.
+constexpr int kSomeUnresolved = 3;
 
 class NoProgress : public outline::ProgressSink {
 public:
@@ -34,10 +43,14 @@ public:
   void SetBusy(bool) override {}
 };
 
+// What to print instead of the outline; at most one.
+enum class Listing { Outline, Filter, References, Unresolved };
+
 struct Options {
   bool json = false;
   bool count = false;
-  bool filter = false;
+  bool names = false;
+  Listing listing = Listing::Outline;
   std::string term;
   const char *file = nullptr;
 };
@@ -49,11 +62,18 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.json = true;
     } else if (std::strcmp(a, "--count") == 0) {
       o.count = true;
+    } else if (std::strcmp(a, "--names") == 0) {
+      o.names = true;
     } else if (std::strcmp(a, "--filter") == 0) {
-      if (i + 1 >= argc || o.filter)
+      if (i + 1 >= argc || o.listing != Listing::Outline)
         return false;
-      o.filter = true;
+      o.listing = Listing::Filter;
       o.term = argv[++i];
+    } else if (std::strcmp(a, "--refs") == 0 ||
+               std::strcmp(a, "--unresolved") == 0) {
+      if (o.listing != Listing::Outline)
+        return false;
+      o.listing = a[2] == 'r' ? Listing::References : Listing::Unresolved;
     } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
       o.file = argv[++i];
     } else if ((a[0] == '-' && a[1] == '-') || o.file) {
@@ -67,6 +87,80 @@ bool ParseArguments(int argc, char **argv, Options &o) {
 
 void AssignQString(cvexString &s, const QString &q) {
   s.AssignWide(reinterpret_cast<const char16_t *>(q.utf16()));
+}
+
+void PrintFilterHits(const Options &o, const outline::OutlineStore &items,
+                     tools::OutlineWriter &out) {
+  outline::OutlineStore results;
+  NoBusy busy;
+  cvexString term;
+  AssignQString(term, QString::fromUtf8(o.term.c_str()));
+  outline::FilterSearch(term, items, results, busy);
+  const uint32_t hits = results.GetCount();
+  if (o.count) {
+    out.Raw(std::to_string(hits) + "\n");
+    return;
+  }
+  for (uint32_t i = 0; i < hits; ++i) {
+    const outline::NodeHandle hit = results.GetNodeFromIndex(i);
+    const outline::NodeHandle target = results.Data(hit).handle;
+    if (o.json)
+      out.JsonHit(target, results.GetText(hit));
+    else
+      out.TextLine(1, results.GetText(hit));
+  }
+}
+
+// Returns how many references were listed.
+std::size_t PrintReferences(const Options &o,
+                            const outline::OutlineStore &items,
+                            tools::OutlineWriter &out) {
+  const odx::OdxIndex index(items);
+  const bool onlyUnresolved = o.listing == Listing::Unresolved;
+  std::size_t listed = 0;
+  for (const odx::OdxIndex::Reference &r : index.References()) {
+    if (onlyUnresolved && r.target != outline::kNoNode)
+      continue;
+    ++listed;
+    if (o.count)
+      continue;
+    if (!o.json) {
+      out.TextReference(r.node, r.target);
+      continue;
+    }
+    const outline::LabelView attributes =
+        odx::ReadNodeLabel(items, r.node).attributes;
+    const auto value = odx::FindAttribute(attributes, u"ID-REF");
+    const auto hint = odx::FindAttribute(attributes, u"DOCREF");
+    out.JsonReference(r.node, value.value_or(outline::LabelView()),
+                      hint ? &*hint : nullptr, r.target);
+  }
+  if (o.count)
+    out.Raw(std::to_string(listed) + "\n");
+  return listed;
+}
+
+void PrintOutline(const Options &o, const outline::OutlineStore &items,
+                  tools::OutlineWriter &out) {
+  if (o.count) {
+    out.Raw(std::to_string(items.GetCount()) + "\n");
+    return;
+  }
+  // The index is built only when names are asked for.
+  std::optional<odx::OdxIndex> index;
+  if (o.names)
+    index.emplace(items);
+  const uint32_t n = items.GetCount();
+  for (uint32_t i = 0; i < n; ++i) {
+    const outline::NodeHandle node = items.GetNodeFromIndex(i);
+    const outline::LabelView name =
+        index ? index->Name(node) : outline::LabelView();
+    if (o.json)
+      out.JsonNode(items.Depth(node), items.ImageIndex(node),
+                   items.GetText(node), name);
+    else
+      out.TextLine(items.Depth(node), items.GetText(node), name);
+  }
 }
 
 int Run(const Options &o) {
@@ -89,42 +183,27 @@ int Run(const Options &o) {
     std::fprintf(stderr, "odx-outline: %s: the file is empty\n", o.file);
 
   tools::OutlineWriter out(stdout);
-  if (o.filter) {
-    outline::OutlineStore results;
-    cvexString term;
-    AssignQString(term, QString::fromUtf8(o.term.c_str()));
-    outline::FilterSearch(term, items, results, busy);
-    const uint32_t hits = results.GetCount();
-    if (o.count) {
-      out.Raw(std::to_string(hits) + "\n");
-    } else {
-      for (uint32_t i = 0; i < hits; ++i) {
-        const outline::NodeHandle hit = results.GetNodeFromIndex(i);
-        const outline::NodeHandle target = results.Data(hit).handle;
-        if (o.json)
-          out.JsonHit(target, results.GetText(hit));
-        else
-          out.TextLine(1, results.GetText(hit));
-      }
-    }
-  } else if (o.count) {
-    out.Raw(std::to_string(items.GetCount()) + "\n");
-  } else {
-    const uint32_t n = items.GetCount();
-    for (uint32_t i = 0; i < n; ++i) {
-      const outline::NodeHandle node = items.GetNodeFromIndex(i);
-      if (o.json)
-        out.JsonNode(items.Depth(node), items.ImageIndex(node),
-                     items.GetText(node));
-      else
-        out.TextLine(items.Depth(node), items.GetText(node));
-    }
+  int status = 0;
+  switch (o.listing) {
+  case Listing::Filter:
+    PrintFilterHits(o, items, out);
+    break;
+  case Listing::References:
+    PrintReferences(o, items, out);
+    break;
+  case Listing::Unresolved:
+    if (PrintReferences(o, items, out) > 0)
+      status = kSomeUnresolved;
+    break;
+  case Listing::Outline:
+    PrintOutline(o, items, out);
+    break;
   }
   if (!out.Flush()) {
     std::fprintf(stderr, "odx-outline: could not write the output\n");
     return 1;
   }
-  return 0;
+  return status;
 }
 
 } // namespace

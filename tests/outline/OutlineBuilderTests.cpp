@@ -23,16 +23,23 @@ protected:
     return BuildFile(path);
   }
 
-  // One line per node: indent by depth, image, label.
+  // One line per node: indent by depth, image, label, and the store's note
+  // if any (" @N": the attributes start at unit N; " @raw": raw text).
   std::string BuildFile(const QString &path) {
     cvexString p;
     p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
     status = BuildOutline(p, store, around, around);
     std::string out;
-    for (uint32_t i = 0; i < store.GetCount(); ++i)
+    for (uint32_t i = 0; i < store.GetCount(); ++i) {
       out += std::string(2 * (store.Depth(i) - 1), ' ') +
              std::to_string(store.ImageIndex(i)) + " " +
-             store.GetText(i).toQString().toStdString() + "\n";
+             store.GetText(i).toQString().toStdString();
+      if (const auto *note = store.FindLabelNote(i))
+        out += note->attributeStart == OutlineStore::kRawText
+                   ? " @raw"
+                   : " @" + std::to_string(note->attributeStart);
+      out += "\n";
+    }
     return out;
   }
 
@@ -47,7 +54,10 @@ TEST_F(OutlineBuilderTest, ContainersLeavesAndDescriptions) {
     const char *body;
     const char *outline;
   } cases[] = {
-      {"<A x=\"1\">t</A>", "0 A = t **** x=\"1\"\n"},
+      {"<A x=\"1\">t</A>", "0 A = t **** x=\"1\" @11\n"},
+      // Value and attributes may both hold the separator; the note tells.
+      {"<A x=\" **** \">a **** b</A>",
+       "0 A = a **** b **** x=\" **** \" @18\n"},
       {"<A><B>t</B></A>", "2 A\n  0 B = t\n"},
       {"<A/>", "0 A\n"},
       {"<A></A>", "0 A\n"},
@@ -67,6 +77,10 @@ TEST_F(OutlineBuilderTest, ContainersLeavesAndDescriptions) {
       // A second DESC start tag moves the capture start; one end tag ends it.
       {"<DESC><p>a</p><DESC><q>b</q></DESC><Z/>",
        "2 DESC\n  0 <q>b</q></DESC>\n0 Z\n"},
+      // Its second end tag makes raw text outside any DESC element.
+      {"<R><DESC><DESC><b/></DESC><A><!--c--></DESC></A></R>",
+       "2 R\n  2 DESC\n    0 <b/></DESC>\n  2 A\n    0 <b/></DESC><A><!--c-->"
+       "</DESC> @raw\n"},
       {"<DESC TI=\"x\"><p>y</p></DESC>",
        "2 DESC **** TI=\"x\"\n  0 <p>y</p></DESC>\n"},
       // An end tag named "DESC " is not a DESC end tag.
@@ -86,7 +100,7 @@ TEST_F(OutlineBuilderTest, ContainersLeavesAndDescriptions) {
       {"<U A=\"\xC2\xB0\">\xC2\xB0"
        "C &#x00C3;&#x00A9;</U>",
        "0 U = \xC2\xB0"
-       "C \xC3\x83\xC2\xA9 **** A=\"\xC2\xB0\"\n"},
+       "C \xC3\x83\xC2\xA9 **** A=\"\xC2\xB0\" @15\n"},
       {"<DESC><p>H\xC3\xA4ge \xE2\x80\x93</p></DESC>",
        "2 DESC\n  0 <p>H\xC3\xA4ge \xE2\x80\x93</p></DESC>\n"},
   };

@@ -142,6 +142,25 @@ TEST(OutlineStore, AddingOutOfPreOrderThrowsAndChangesNothing) {
   EXPECT_EQ(store.GetCount(), 7u);
 }
 
+TEST(OutlineStore, LabelNotesGoToTheLastNodeOnlyAndClearDropsThem) {
+  OutlineStore store;
+  EXPECT_THROW(store.NoteRawText(0), std::invalid_argument); // no node yet
+  const NodeHandle a = store.AddChild(kNoNode, u"A = v **** k=\"1\"");
+  store.NoteAttributeStart(a, 10);
+  EXPECT_THROW(store.NoteRawText(a), std::invalid_argument); // noted once
+  const NodeHandle b = store.AddChild(a, u"B");
+  EXPECT_THROW(store.NoteRawText(a), std::invalid_argument); // not the last
+  EXPECT_THROW(store.NoteAttributeStart(b, 1), std::invalid_argument);
+  store.AddChild(a, u"C");
+  store.NoteRawText(2);
+  ASSERT_EQ(store.LabelNotes().size(), 2u);
+  EXPECT_EQ(store.FindLabelNote(a)->attributeStart, 10u);
+  EXPECT_EQ(store.FindLabelNote(b), nullptr);
+  EXPECT_EQ(store.FindLabelNote(2)->attributeStart, OutlineStore::kRawText);
+  store.Clear();
+  EXPECT_TRUE(store.LabelNotes().empty());
+}
+
 TEST(OutlineStore, NestedBracketsResetOnceAndOnlyWhenSomethingChanged) {
   OutlineStore store;
   std::vector<std::string> events;

@@ -1,10 +1,13 @@
-#!/usr/bin/env python3
-"""A second, independent implementation of the token reader and the outline
-builder, written straight from their rules in plain Python, slow and simple.
-It writes the same JSON Lines as `odx-outline --json`, so the C++ outline of
-any file can be checked against it.
+#!/ usr / bin / env python3
+""
+    "A second, independent implementation of the token reader and the outline
+    builder,
+    written straight from their rules in plain Python,
+    slow and simple.It writes the same JSON Lines as `odx - outline-- json`,
+    so the C++ outline of any file can be checked against it; with the ODX rules (attributes, names,
+reference resolution) also those of `--names`, `--refs` and `--unresolved`.
 
-Usage: reference_outline.py FILE > expected.jsonl
+Usage: reference_outline.py [--names | --refs | --unresolved] FILE > expected.jsonl
 """
 import codecs
 import io
@@ -12,10 +15,9 @@ import re
 import sys
 import zipfile
 
-
-# ---------------------------------------------------------------------------
-# Text encodings: the document's encoding from its first bytes, UTF-16 and
-# UTF-32 documents as UTF-8, and texts decoded without losing a byte.
+#-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -
+#Text encodings : the document's encoding from its first bytes, UTF-16 and
+#UTF - 32 documents as UTF - 8, and texts decoded without losing a byte.
 
 def detect_encoding(data):
     if data[:4] in (b"\xff\xfe\x00\x00", b"<\x00\x00\x00"):
@@ -46,8 +48,11 @@ def wide_to_utf8(data, encoding):
     """The code points of a UTF-16/32 document, what is not one as U+FFFD."""
     width = 2 if encoding.startswith("utf-16") else 4
     order = "little" if encoding.endswith("le") else "big"
-    marks = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff",
-             "utf-32-le": b"\xff\xfe\x00\x00", "utf-32-be": b"\x00\x00\xfe\xff"}
+    marks = {
+  "utf-16-le" : b "\xff\xfe",
+                "utf-16-be" : b "\xfe\xff",
+                              "utf-32-le" : b "\xff\xfe\x00\x00",
+                                            "utf-32-be" : b "\x00\x00\xfe\xff"}
     if data.startswith(marks[encoding]):
         data = data[width:]
     units = [int.from_bytes(data[i:i + width], order)
@@ -216,38 +221,51 @@ def tokens(data, encoding="latin-1"):
             pos = m2 + 1
 
 
-def outline(data):
-    """Returns the nodes in pre-order as (depth, image, label units)."""
+class Node:
+    """One outline node: what the window shows, and what it was made from."""
+
+    def __init__(self, depth, image, label, parent, kind, element=(), value=(), attrs=()):
+        self.depth, self.image, self.label, self.parent = depth, image, label, parent
+#"open", "leaf", "pi"(a processing instruction or document type),
+#"text"(raw description text) or "member"(a package's member)
+        self.kind = kind
+        self.element, self.value, self.attrs = list(element), list(value), list(attrs)
+
+
+def build(data, depth_below=0):
+    """Returns the nodes of a document in pre-order; `depth_below` levels
+    above it (a package's member node)."""
     encoding = detect_encoding(data)
     if encoding.startswith("utf-16") or encoding.startswith("utf-32"):
         data = wide_to_utf8(data, encoding)
         encoding = "utf-8"
-    nodes = []  # [depth, image, label]
+    nodes = []
     stack = [None] * 256
     depth = 0
     capturing = False
     capture_start = None
     desc = [0x44, 0x45, 0x53, 0x43]
+    stars = [0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20]
 
-    def add(parent, label, image):
-        d = 1 if parent is None else nodes[parent][0] + 1
-        nodes.append([d, image, label])
+    def add(parent, label, image, kind, element=(), value=(), attrs=()):
+        d = depth_below + 1 if parent is None else nodes[parent].depth + 1
+        nodes.append(Node(d, image, label, parent, kind, element, value, attrs))
         return len(nodes) - 1
 
     for kind, name, value, attrs, after in tokens(data, encoding):
         if kind == "open" and name[:1] in ([0x3F], [0x21]):
-            # a processing instruction or document type: a leaf
+#a processing instruction or document type : a leaf
             if not capturing:
-                label = name + ([0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs if attrs else [])
-                add(stack[depth], label, 0)
+                add(stack[depth], name + (stars + attrs if attrs else []), 0, "pi",
+                    name, (), attrs)
         elif kind == "open":
             starts = name == desc
             if starts:
                 capture_start = after
             if not capturing:
                 depth = min(depth + 1, 255)
-                label = name + ([0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs if attrs else [])
-                stack[depth] = add(stack[depth - 1], label, 2)
+                label = name + (stars + attrs if attrs else [])
+                stack[depth] = add(stack[depth - 1], label, 2, "open", name, (), attrs)
             if starts:
                 capturing = True
         elif kind == "close":
@@ -255,7 +273,7 @@ def outline(data):
                 capturing = False
                 if capture_start is not None:
                     raw = cut_at_nul(list(data[capture_start:after]))
-                    add(stack[depth], decode_text(raw, encoding), 0)
+                    add(stack[depth], decode_text(raw, encoding), 0, "text")
             if not capturing:
                 depth = max(depth - 1, 0)
         elif kind == "leaf" and not capturing:
@@ -263,9 +281,14 @@ def outline(data):
             if value:
                 label += [0x20, 0x3D, 0x20] + value
             if attrs:
-                label += [0x20, 0x2A, 0x2A, 0x2A, 0x2A, 0x20] + attrs
-            add(stack[depth], label, 0)
+                label += stars + attrs
+            add(stack[depth], label, 0, "leaf", name, value, attrs)
     return nodes
+
+
+def outline(data):
+    """Returns the nodes in pre-order as (depth, image, label units)."""
+    return [(n.depth, n.image, n.label) for n in build(data)]
 
 
 def units_of(text):
@@ -276,7 +299,7 @@ def units_of(text):
 DOCUMENT = re.compile(r"\.(xml|odx|odx-[a-z]+)\Z", re.IGNORECASE | re.ASCII)
 
 
-def package_outline(data):
+def package_nodes(data):
     """One top-level node per member of a ZIP package: a document's outline
     below its name, other members as leaves with their size, members that
     cannot be read as leaves that say so."""
@@ -295,19 +318,132 @@ def package_outline(data):
                 except (zipfile.BadZipFile, OSError, EOFError):
                     readable = False
             if document and readable:
-                nodes.append([1, 2, units_of(name)])
-                nodes.extend([d + 1, i, l] for d, i, l in outline(content))
+                member = len(nodes)
+                nodes.append(Node(1, 2, units_of(name), None, "member"))
+                for node in build(content, 1):
+                    node.parent = member if node.parent is None else node.parent + member + 1
+                    nodes.append(node)
             elif readable:
-                nodes.append([1, 0, units_of("%s (%d bytes)" % (name, info.file_size))])
+                label = "%s (%d bytes)" % (name, info.file_size)
+                nodes.append(Node(1, 0, units_of(label), None, "member"))
             else:
-                nodes.append([1, 0, units_of(name + " (unreadable)")])
+                nodes.append(Node(1, 0, units_of(name + " (unreadable)"), None, "member"))
     return nodes
+
+
+def package_outline(data):
+    return [(n.depth, n.image, n.label) for n in package_nodes(data)]
+
+
+def nodes_of_file(data):
+    if data[:4] in (b"PK\x03\x04", b"PK\x05\x06"):
+        return package_nodes(data)
+    return build(data)
 
 
 def outline_of_file(data):
     if data[:4] in (b"PK\x03\x04", b"PK\x05\x06"):
         return package_outline(data)
     return outline(data)
+
+#ODX : attributes, names and references.
+
+SPACES = (0x20, 0x09, 0x0D, 0x0A)
+SHORT_NAME = [ord(c) for c in "SHORT-NAME"]
+
+
+def read_attributes(t):
+    """(name, value) unit lists in order; reading stops at anything
+    malformed."""
+    out = []
+    i, n = 0, len(t)
+    while True:
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n:
+            return out
+        start = i
+        while i < n and t[i] != 0x3D and t[i] not in SPACES:
+            i += 1
+        name = t[start:i]
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n or t[i] != 0x3D:
+            return out
+        i += 1
+        while i < n and t[i] in SPACES:
+            i += 1
+        if i == n or t[i] not in (0x22, 0x27):
+            return out
+        quote = t[i]
+        i += 1
+        start = i
+        while i < n and t[i] != quote:
+            i += 1
+        if i == n:
+            return out
+        out.append((name, t[start:i]))
+        i += 1
+
+
+def attribute(node, name):
+    """The value of the node's first attribute called `name`, or None."""
+    wanted = [ord(c) for c in name]
+    for n, v in read_attributes(node.attrs):
+        if n == wanted:
+            return v
+    return None
+
+
+def names(nodes):
+    """Per node, its name (the value of a SHORT-NAME leaf that is its first
+    child) or None."""
+    out = [None] * len(nodes)
+    for i, node in enumerate(nodes):
+        if node.kind != "open" or i + 1 >= len(nodes) or nodes[i + 1].parent != i:
+            continue
+        child = nodes[i + 1]
+        if child.kind == "leaf" and child.element == SHORT_NAME and child.value:
+            out[i] = child.value
+    return out
+
+
+def references(nodes):
+    """(index, ID-REF value, DOCREF value or None, target index or None) per
+    reference, in pre-order."""
+    name = names(nodes)
+
+    def top(i):
+        while nodes[i].parent is not None:
+            i = nodes[i].parent
+        return i
+
+    def named_above(i, hint):
+        while i is not None:
+            if name[i] == hint:
+                return True
+            i = nodes[i].parent
+        return False
+
+    targets = {}
+    for i, node in enumerate(nodes):
+        v = attribute(node, "ID")
+        if v is not None:
+            targets.setdefault(tuple(v), []).append(i)
+    out = []
+    for i, node in enumerate(nodes):
+        v = attribute(node, "ID-REF")
+        if v is None:
+            continue
+        hint = attribute(node, "DOCREF")
+        candidates = targets.get(tuple(v), [])
+        if hint is not None:
+            kept = [c for c in candidates if named_above(c, hint)]
+        else:
+            kept = [c for c in candidates if top(c) == top(i)]
+        candidates = kept or candidates
+        out.append((i, v, hint, candidates[0] if candidates else None))
+    return out
 
 
 def json_label(units):
@@ -339,13 +475,39 @@ def json_label(units):
     return "".join(out)
 
 
+def outline_jsonl(data, with_names=False):
+    """The lines of `odx-outline --json [--names]`."""
+    nodes = nodes_of_file(data)
+    name = names(nodes) if with_names else [None] * len(nodes)
+    lines = []
+    for node, n in zip(nodes, name):
+        extra = ',"name":%s' % json_label(n) if n else ""
+        lines.append('{"depth":%d,"image":%d,"label":%s%s}\n'
+                     % (node.depth, node.image, json_label(node.label), extra))
+    return "".join(lines)
+
+
+def references_jsonl(data, only_unresolved=False):
+    """The lines of `odx-outline --json --refs` (or `--unresolved`)."""
+    lines = []
+    for i, v, hint, target in references(nodes_of_file(data)):
+        if only_unresolved and target is not None:
+            continue
+        lines.append('{"index":%d,"ref":%s,"docref":%s,"target":%s}\n'
+                     % (i, json_label(v), "null" if hint is None else json_label(hint),
+                        "null" if target is None else target))
+    return "".join(lines)
+
+
 def main():
-    with open(sys.argv[1], "rb") as f:
+    args = sys.argv[1:]
+    with open(args[-1], "rb") as f:
         data = f.read()
-    w = sys.stdout.buffer
-    for depth, image, label in outline_of_file(data):
-        line = '{"depth":%d,"image":%d,"label":%s}\n' % (depth, image, json_label(label))
-        w.write(line.encode("utf-8"))
+    if "--refs" in args or "--unresolved" in args:
+        text = references_jsonl(data, "--unresolved" in args)
+    else:
+        text = outline_jsonl(data, "--names" in args)
+    sys.stdout.buffer.write(text.encode("utf-8"))
 
 
 if __name__ == "__main__":

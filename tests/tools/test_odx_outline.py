@@ -1,7 +1,9 @@
-#!/usr/bin/env python3
-"""Command-line tests of odx-outline: its outline of real files and of
-mutated, truncated and hostile input must equal the independent reference
-implementation exactly; exit codes, messages and the output formats.
+#!/ usr / bin / env python3
+""
+    "Command-line tests of odx-outline: its outline of real files and of
+    mutated,
+    truncated and hostile input must equal the independent reference
+        implementation exactly; exit codes, messages and the output formats.
 
 Usage: test_odx_outline.py ODX_OUTLINE SOURCE_DIR
 """
@@ -49,11 +51,22 @@ class Scratch(unittest.TestCase):
             f.write(data)
         return path
 
-    def assert_same_as_reference(self, data, what):
+    def assert_same_as_reference(self, data, what, odx=False):
         path = self.write(data)
         got = run("--json", path)
         self.assertEqual(got.returncode, 0, what)
         self.assertEqual(got.stdout, reference_jsonl(data), what)
+        if odx:
+            self.assert_odx_same_as_reference(path, data, what)
+
+    def assert_odx_same_as_reference(self, path, data, what):
+        """--names and --refs against the reference's ODX rules."""
+        got = run("--json", "--names", path)
+        self.assertEqual(got.stdout.decode("utf-8"),
+                         reference_outline.outline_jsonl(data, True), what)
+        got = run("--json", "--refs", path)
+        self.assertEqual(got.stdout.decode("utf-8"),
+                         reference_outline.references_jsonl(data), what)
 
 
 class RealFiles(Scratch):
@@ -111,6 +124,23 @@ class RealFiles(Scratch):
         self.assertEqual(int(count), len(reference_outline.outline_of_file(buf.getvalue())))
         got = run("--filter", "short-name", "--count", self.write(real, "s.pdx"))
         self.assertGreater(int(got.stdout), 20)
+#References cross the members of a package, and all of them resolve.
+        self.assert_odx_same_as_reference(self.write(real, "s.pdx"), real, "package")
+        refs = reference_outline.references(reference_outline.nodes_of_file(real))
+        self.assertGreater(len(refs), 150)
+        self.assertEqual([r for r in refs if r[3] is None], [])
+
+    def test_corpus_names_and_references_equal_the_reference(self):
+        report = []
+        for path in self.corpus():
+            with open(path, "rb") as f:
+                data = f.read()
+            self.assert_odx_same_as_reference(path, data, path)
+            refs = reference_outline.references(reference_outline.build(data))
+            resolved = sum(1 for r in refs if r[3] is not None)
+            report.append("%-50s %4d of %4d references resolve"
+                          % (os.path.basename(path), resolved, len(refs)))
+        sys.stderr.write("\n" + "\n".join(report) + "\n")
 
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
@@ -141,6 +171,9 @@ class HostileInput(Scratch):
               b"<?pi 36?>", b"<!DOCTYPE A>", b"&#x\xc3\xa4123;", b"?>"]
     HEADS = [DECL, b"", b"\xef\xbb\xbf", b"<?xml encoding='latin1'?>",
              b'<?xml version="1.0" encoding="windows-1252"?>', b"<?xml "]
+    ODX_PIECES = [b"<SHORT-NAME>", b"</SHORT-NAME>", b"n", b" ID=\"a\"", b" ID='n'",
+                  b" ID-REF=\"a\"", b"<R ID-REF=\"n\"", b" DOCREF=\"n\"", b" DOCREF=''",
+                  b"'", b"\r", b" **** ", b" = ", b"&#x0100;"]
 
     def test_random_markup_matches_the_reference(self):
         rng = random.Random(20261207)
@@ -150,6 +183,35 @@ class HostileInput(Scratch):
             if i % 10 == 9:  # the same bytes read as Latin-1, then as UTF-16
                 data = data.decode("latin-1").encode(rng.choice(["utf-16", "utf-16-be"]))
             self.assert_same_as_reference(data, "case %d: %r" % (i, data))
+        pieces = self.PIECES + self.ODX_PIECES * 2
+        for i in range(300):
+            body = b"".join(rng.choice(pieces) for _ in range(rng.randint(0, 60)))
+            self.assert_same_as_reference(DECL + body, "odx case %d: %r" % (i, body), odx=True)
+
+    def test_random_documents_resolve_like_the_reference(self):
+        """Layers in documents with duplicate IDs, references with and
+        without hints, names first or not."""
+        rng = random.Random(7)
+
+        def element(depth):
+            tag = rng.choice([b"L", b"T", b"R"])
+            attrs = b""
+            if rng.random() < 0.5:
+                attrs += b' ID="i%d"' % rng.randint(0, 4)
+            if tag == b"R" or rng.random() < 0.2:
+                attrs += b' ID-REF="i%d"' % rng.randint(0, 5)
+                if rng.random() < 0.5:
+                    attrs += b' DOCREF="n%d"' % rng.randint(0, 4)
+            if depth > 3 or rng.random() < 0.3:
+                return b"<%s%s/>" % (tag, attrs)
+            name = b"<SHORT-NAME>n%d</SHORT-NAME>" % rng.randint(0, 4)
+            parts = [element(depth + 1) for _ in range(rng.randint(0, 3))]
+            parts.insert(0 if rng.random() < 0.8 else len(parts), name)
+            return b"<%s%s>%s</%s>" % (tag, attrs, b"".join(parts), tag)
+
+        for i in range(100):
+            body = b"".join(element(0) for _ in range(rng.randint(1, 3)))
+            self.assert_same_as_reference(DECL + body, "document %d" % i, odx=True)
 
     def test_utf16_and_binary_input(self):
         text = '<?xml version="1.0"?><A><B>t</B></A>'
@@ -183,6 +245,29 @@ class Interface(Scratch):
             self.assertEqual(got.returncode, 2, bad)
             self.assertIn(b"usage: odx-outline", got.stderr)
 
+    def test_references_names_and_their_exit_codes(self):
+        path = self.write(DECL + b'<D><SHORT-NAME>d</SHORT-NAME><T ID="a"/>'
+                          b'<R ID-REF="a"/><R ID-REF="b" DOCREF="d"/></D>')
+        got = run("--refs", path)
+        self.assertEqual((got.returncode, got.stdout), (0, b"3 -> 2\n4 -> unresolved\n"))
+        got = run("--json", "--unresolved", path)
+        self.assertEqual(got.returncode, 3)
+        self.assertEqual(json.loads(got.stdout), {"index": 4, "ref": "b", "docref": "d",
+                                                  "target": None})
+        self.assertEqual(run("--refs", "--count", path).stdout, b"2\n")
+        got = run("--unresolved", "--count", path)
+        self.assertEqual((got.returncode, got.stdout), (3, b"1\n"))
+        self.assertEqual(run("--names", path).stdout.decode().splitlines()[0], "D [d]")
+        path = self.write(DECL + b'<T ID="a"/><R ID-REF="a"/>')
+        self.assertEqual(run("--unresolved", path).returncode, 0)
+        got = run("--unresolved", "--count", path)
+        self.assertEqual((got.returncode, got.stdout), (0, b"0\n"))
+        for bad in (["--refs", "--unresolved", path], ["--refs", "--filter", "x", path],
+                    ["--filter", "x", "--unresolved", path]):
+            got = run(*bad)
+            self.assertEqual(got.returncode, 2, bad)
+            self.assertIn(b"usage: odx-outline", got.stderr)
+
     def test_filter_lists_hits_in_outline_order(self):
         path = self.write(DECL + b"<ROOT><SHORT-NAME>Abc</SHORT-NAME><X>aBC</X>"
                           b"<Y>none</Y><DESC><p>ABC</p></DESC></ROOT>")
@@ -192,7 +277,7 @@ class Interface(Scratch):
         self.assertEqual(hits[0]["label"], "SHORT-NAME = Abc")
         self.assertEqual(run("--filter", "qxzj", "--count", path).stdout, b"0\n")
         self.assertEqual(run("--filter", "", path).stdout, b"")
-        # A non-ASCII term arrives as UTF-8 and matches regardless of case.
+#A non - ASCII term arrives as UTF - 8 and matches regardless of case.
         path = self.write(DECL + b"<A>&#x00C9;t&#x00C9;</A><B>x</B>")
         got = run("--filter", "\u00e9T\u00c9", path)
         self.assertEqual(got.stdout.decode("utf-8"), "A = \u00c9t\u00c9\n")

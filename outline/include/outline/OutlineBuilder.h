@@ -5,6 +5,7 @@
 #include "outline/Surroundings.h"
 
 #include <span>
+#include <string_view>
 
 namespace outline {
 
@@ -14,6 +15,17 @@ enum class BuildStatus {
   CouldNotOpen, // missing, a folder, unreadable, or failed to load
   TooLarge,     // 2 GiB or more: beyond the 32-bit sizes of the reader
 };
+
+// The labels the builder makes, for readers of the outline: a container is
+// "name" or "name **** attributes"; a leaf "name", "name = value",
+// "name **** attributes" or "name = value **** attributes" (the store notes
+// where the attributes start in the last form); the children of a DESC
+// element are raw description text.  Element names hold no space.
+inline constexpr std::u16string_view kValueSeparator = u" = ";
+inline constexpr std::u16string_view kAttributeSeparator = u" **** ";
+
+// True for the label of a DESC element: "DESC" or "DESC **** ...".
+bool IsDescriptionLabel(const LabelView &label);
 
 // Reads the file at `path` and fills `tree` with its outline: one node per
 // element in document order, DESC contents kept as one raw text node.

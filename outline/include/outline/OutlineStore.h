@@ -116,8 +116,23 @@ public:
 
   uint32_t GetCount() const;
   NodeHandle
-  GetNodeFromIndex(uint32_t index) const;   // kNoNode when out of range
-  LabelView GetText(NodeHandle node) const; // empty for invalid node
+  GetNodeFromIndex(uint32_t index) const;    // kNoNode when out of range
+  LabelView GetText(NodeHandle node) const { // empty for invalid node
+    LabelView view;
+    if (node >= count_)
+      return view;
+    const Node &record = At(node);
+    if (record.chunk == kBorrowedBit)
+      return source_ && source_->generation_ == sourceGeneration_
+                 ? source_->GetText(record.offset)
+                 : view;
+    view.length = record.length;
+    if (record.chunk & kWideBit)
+      view.wide = wide_.chunks[record.chunk & ~kWideBit].get() + record.offset;
+    else
+      view.narrow = narrow_.chunks[record.chunk].get() + record.offset;
+    return view;
+  }
 
   void SetData(NodeHandle node, NodeRef data);
   NodeRef Data(NodeHandle node) const; // default NodeRef when never set
@@ -129,7 +144,9 @@ public:
   // Structure queries for the Qt model; O(1) each (the child index is
   // rebuilt once after a fill, not per query).  Invalid nodes give kNoNode
   // or 0.
-  NodeHandle Parent(NodeHandle node) const;     // kNoNode for top level
+  NodeHandle Parent(NodeHandle node) const { // kNoNode for top level
+    return node < count_ ? At(node).parent : kNoNode;
+  }
   uint32_t ChildCount(NodeHandle parent) const; // kNoNode: top-level count
   NodeHandle Child(NodeHandle parent, uint32_t row) const;
   uint32_t Row(NodeHandle node) const;
@@ -144,6 +161,25 @@ public:
   // as nodes are added, so a view can size its column without measuring.
   uint32_t LongestLabel() const { return longestLabel_; }
   uint32_t DeepestNode() const { return deepestNode_; }
+
+  // What a label's text alone does not tell, noted by the builder for the
+  // few nodes that need it, so the others pay nothing:
+  //  - NoteAttributeStart: where the attribute text starts in a label that
+  //    holds both a value and attributes ("name = value **** attributes";
+  //    the value and the attributes may each contain " **** ");
+  //  - NoteRawText: the node is raw description text although its parent is
+  //    not a DESC element (an unpaired DESC end tag made it).
+  // Only the node made last can be noted, once (std::invalid_argument
+  // otherwise), so the notes stay sorted by node.
+  struct LabelNote {
+    NodeHandle node;
+    uint32_t attributeStart; // units into the label; kRawText for raw text
+  };
+  static constexpr uint32_t kRawText = UINT32_MAX;
+  void NoteAttributeStart(NodeHandle node, uint32_t unit);
+  void NoteRawText(NodeHandle node);
+  std::span<const LabelNote> LabelNotes() const;         // sorted by node
+  const LabelNote *FindLabelNote(NodeHandle node) const; // nullptr: none
 
   std::size_t MemoryBytes() const; // for benchmarks
 
@@ -190,6 +226,7 @@ private:
   void EnsureIndex() const;
   void RoomForNode(NodeHandle node);
   void SetImage(NodeHandle node, int index, bool selected);
+  void AddNote(NodeHandle node, uint32_t attributeStart);
 
   static constexpr uint32_t kFirstChunkNodes = 256;
   std::vector<std::unique_ptr<Node[]>> nodes_;
@@ -198,6 +235,7 @@ private:
   Arena<unsigned char> narrow_;
   Arena<char16_t> wide_;
   std::vector<std::unique_ptr<NodeRef[]>> data_; // chunks made by SetData
+  std::vector<LabelNote> notes_;
   std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
 
   bool package_ = false;
