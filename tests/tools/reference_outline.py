@@ -1,10 +1,8 @@
-#!/ usr / bin / env python3
-""
-    "A second, independent implementation of the token reader and the outline
-    builder,
-    written straight from their rules in plain Python,
-    slow and simple.It writes the same JSON Lines as `odx - outline-- json`,
-    so the C++ outline of any file can be checked against it; with the ODX rules (attributes, names,
+#!/usr/bin/env python3
+"""A second, independent implementation of the token reader and the outline
+builder, written straight from their rules in plain Python, slow and simple.
+It writes the same JSON Lines as `odx-outline --json`, so the C++ outline of
+any file can be checked against it; with the ODX rules (attributes, names,
 reference resolution) also those of `--names`, `--refs` and `--unresolved`.
 
 Usage: reference_outline.py [--names | --refs | --unresolved] FILE > expected.jsonl
@@ -15,9 +13,10 @@ import re
 import sys
 import zipfile
 
-#-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -
-#Text encodings : the document's encoding from its first bytes, UTF-16 and
-#UTF - 32 documents as UTF - 8, and texts decoded without losing a byte.
+
+# ---------------------------------------------------------------------------
+# Text encodings: the document's encoding from its first bytes, UTF-16 and
+# UTF-32 documents as UTF-8, and texts decoded without losing a byte.
 
 def detect_encoding(data):
     if data[:4] in (b"\xff\xfe\x00\x00", b"<\x00\x00\x00"):
@@ -48,11 +47,8 @@ def wide_to_utf8(data, encoding):
     """The code points of a UTF-16/32 document, what is not one as U+FFFD."""
     width = 2 if encoding.startswith("utf-16") else 4
     order = "little" if encoding.endswith("le") else "big"
-    marks = {
-  "utf-16-le" : b "\xff\xfe",
-                "utf-16-be" : b "\xfe\xff",
-                              "utf-32-le" : b "\xff\xfe\x00\x00",
-                                            "utf-32-be" : b "\x00\x00\xfe\xff"}
+    marks = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff",
+             "utf-32-le": b"\xff\xfe\x00\x00", "utf-32-be": b"\x00\x00\xfe\xff"}
     if data.startswith(marks[encoding]):
         data = data[width:]
     units = [int.from_bytes(data[i:i + width], order)
@@ -226,8 +222,8 @@ class Node:
 
     def __init__(self, depth, image, label, parent, kind, element=(), value=(), attrs=()):
         self.depth, self.image, self.label, self.parent = depth, image, label, parent
-#"open", "leaf", "pi"(a processing instruction or document type),
-#"text"(raw description text) or "member"(a package's member)
+        # "open", "leaf", "pi" (a processing instruction or document type),
+        # "text" (raw description text) or "member" (a package's member)
         self.kind = kind
         self.element, self.value, self.attrs = list(element), list(value), list(attrs)
 
@@ -254,7 +250,7 @@ def build(data, depth_below=0):
 
     for kind, name, value, attrs, after in tokens(data, encoding):
         if kind == "open" and name[:1] in ([0x3F], [0x21]):
-#a processing instruction or document type : a leaf
+            # a processing instruction or document type: a leaf
             if not capturing:
                 add(stack[depth], name + (stars + attrs if attrs else []), 0, "pi",
                     name, (), attrs)
@@ -346,7 +342,8 @@ def outline_of_file(data):
         return package_outline(data)
     return outline(data)
 
-#ODX : attributes, names and references.
+
+# ODX: attributes, names and references.
 
 SPACES = (0x20, 0x09, 0x0D, 0x0A)
 SHORT_NAME = [ord(c) for c in "SHORT-NAME"]

@@ -1,9 +1,7 @@
-#!/ usr / bin / env python3
-""
-    "Command-line tests of odx-outline: its outline of real files and of
-    mutated,
-    truncated and hostile input must equal the independent reference
-        implementation exactly; exit codes, messages and the output formats.
+#!/usr/bin/env python3
+"""Command-line tests of odx-outline: its outline of real files and of
+mutated, truncated and hostile input must equal the independent reference
+implementation exactly; exit codes, messages and the output formats.
 
 Usage: test_odx_outline.py ODX_OUTLINE SOURCE_DIR
 """
@@ -124,7 +122,7 @@ class RealFiles(Scratch):
         self.assertEqual(int(count), len(reference_outline.outline_of_file(buf.getvalue())))
         got = run("--filter", "short-name", "--count", self.write(real, "s.pdx"))
         self.assertGreater(int(got.stdout), 20)
-#References cross the members of a package, and all of them resolve.
+        # References cross the members of a package, and all of them resolve.
         self.assert_odx_same_as_reference(self.write(real, "s.pdx"), real, "package")
         refs = reference_outline.references(reference_outline.nodes_of_file(real))
         self.assertGreater(len(refs), 150)
@@ -277,7 +275,7 @@ class Interface(Scratch):
         self.assertEqual(hits[0]["label"], "SHORT-NAME = Abc")
         self.assertEqual(run("--filter", "qxzj", "--count", path).stdout, b"0\n")
         self.assertEqual(run("--filter", "", path).stdout, b"")
-#A non - ASCII term arrives as UTF - 8 and matches regardless of case.
+        # A non-ASCII term arrives as UTF-8 and matches regardless of case.
         path = self.write(DECL + b"<A>&#x00C9;t&#x00C9;</A><B>x</B>")
         got = run("--filter", "\u00e9T\u00c9", path)
         self.assertEqual(got.stdout.decode("utf-8"), "A = \u00c9t\u00c9\n")
