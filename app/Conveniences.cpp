@@ -121,6 +121,12 @@ void TfrmODXViewer::createActions() {
   QTreeView *results = ui->treeResults;
 
   // Window-wide.
+  unresolved_ = make(this, "actUnresolved", tr("Unresolved &References"),
+                     nullptr, [this] { ListUnresolved(); });
+  unresolved_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_U));
+  showNames_ = make(this, "actShowNames", tr("Show &Names"), nullptr,
+                    [this] { ShowNames(showNames_->isChecked()); });
+  showNames_->setCheckable(true);
   make(this, "actOpen", tr("&Open..."), "document-open", [this] {
     cmdBrowseClick();
   })->setShortcuts(QKeySequence::Open);
@@ -166,10 +172,43 @@ void TfrmODXViewer::createActions() {
       CopyText(outline::ElementPath(items_, target));
   });
 
+  // Names and references (References.cpp): in both trees, for the node or
+  // the hit's node; Back, Forward and the unresolved list window-wide.
+  for (QTreeView *tree : {items, results}) {
+    const bool hits = tree == results;
+    auto separator = new QAction(tree);
+    separator->setSeparator(true);
+    tree->addAction(separator);
+    make(tree, hits ? "actHitDefinition" : "actGoToDefinition",
+         tr("&Go to Definition"), "go-jump",
+         [this, hits] {
+           GoToDefinition(hits ? SelectedHitTarget() : SelectedItem());
+         })
+        ->setShortcut(QKeySequence(Qt::Key_F12));
+    make(tree, hits ? "actHitUsages" : "actFindUsages", tr("Find &Usages"),
+         "edit-find",
+         [this, hits] {
+           FindUsages(hits ? SelectedHitTarget() : SelectedItem());
+         })
+        ->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F12));
+    tree->addAction(unresolved_);
+    auto separator2 = new QAction(tree);
+    separator2->setSeparator(true);
+    tree->addAction(separator2);
+    tree->addAction(showNames_);
+  }
+  make(this, "actBack", tr("&Back"), "go-previous", [this] {
+    StepHistory(-1);
+  })->setShortcuts(QKeySequence::Back);
+  make(this, "actForward", tr("&Forward"), "go-next", [this] {
+    StepHistory(+1);
+  })->setShortcuts(QKeySequence::Forward);
+
   for (QTreeView *tree : {items, results}) {
     tree->setContextMenuPolicy(Qt::ActionsContextMenu);
     for (QAction *action : tree->actions())
-      action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+      if (action->parent() == tree)
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   }
 
   expander_->SetFinishedHandler(
@@ -228,10 +267,9 @@ void TfrmODXViewer::ShowSearchOutcome(const QString &term) {
   else if (hits == 0)
     statusLine_->showMessage(tr("No hits for %1").arg(term));
   else
-    statusLine_->showMessage(
-        (hits == 1 ? tr("1 hit for %2") : tr("%1 hits for %2"))
-            .arg(hits)
-            .arg(term));
+    statusLine_->showMessage(hits == 1
+                                 ? tr("1 hit for %1").arg(term)
+                                 : tr("%1 hits for %2").arg(hits).arg(term));
 }
 
 void TfrmODXViewer::OutlineSelectionMoved() {

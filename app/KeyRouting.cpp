@@ -29,6 +29,10 @@ bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
 }
 
 bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
+  if ((watched == ui->treeItems->viewport() ||
+       watched == ui->treeResults->viewport()) &&
+      ReferenceMouse(watched, *event))
+    return true;
   switch (event->type()) {
   case QEvent::DragEnter:
   case QEvent::DragMove:

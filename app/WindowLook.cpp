@@ -4,6 +4,7 @@
 #include "WindowParts.h"
 #include "outline/OutlineModel.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QPainter>
@@ -60,9 +61,47 @@ void MakeWhite(QWidget &panel) {
 
 // Labels may hold line breaks and tabs (attribute text, descriptions); a
 // row shows them as spaces so that every row keeps one line's height.
+// After the label comes its annotation (a name, where a reference leads),
+// dimmed, or red when it reports a fault; the label itself is untouched.
 class SingleLineDelegate final : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter *painter, const QStyleOptionViewItem &option,
+             const QModelIndex &index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    const QString note =
+        index.data(outline::OutlineModel::AnnotationRole).toString();
+    if (note.isEmpty())
+      return;
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget *widget = opt.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    const QRect textRect =
+        style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+    // Where the label's text ends, by the same font the row is drawn in.
+    const int gap = opt.fontMetrics.horizontalAdvance(QLatin1Char(' ')) * 2;
+    const int left =
+        textRect.left() + 3 + opt.fontMetrics.horizontalAdvance(opt.text) + gap;
+    if (left >= opt.rect.right())
+      return;
+    const bool alert =
+        index.data(outline::OutlineModel::AnnotationAlertRole).toBool();
+    const bool selected = opt.state.testFlag(QStyle::State_Selected);
+    QColor colour = alert
+                        ? QColor(200, 0, 0)
+                        : opt.palette.color(QPalette::Disabled, QPalette::Text);
+    if (selected && !alert)
+      colour = opt.palette.color(QPalette::HighlightedText);
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(colour);
+    painter->drawText(
+        QRect(left, opt.rect.top(), opt.rect.right() - left, opt.rect.height()),
+        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, note);
+    painter->restore();
+  }
 
 protected:
   void initStyleOption(QStyleOptionViewItem *option,
@@ -102,8 +141,9 @@ ColumnFitter::ColumnFitter(QTreeView &tree, const outline::OutlineStore &store)
 void ColumnFitter::Fit() {
   // Upper-case letters dominate ODX labels; the advance of 'N' errs on the
   // wide side, so a label rather scrolls further than gets cut.
+  // Room for a short annotation (a name, a target) after the longest label.
   const uint32_t units =
-      std::min(store_.LongestLabel(), outline::OutlineModel::kShownUnits);
+      std::min(store_.LongestLabel(), outline::OutlineModel::kShownUnits) + 40;
   const qint64 estimate =
       qint64(tree_.indentation()) * store_.DeepestNode() +
       tree_.iconSize().width() + 16 +

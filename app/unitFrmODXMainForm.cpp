@@ -9,6 +9,7 @@
 #include "desktop/SettingsStore.h"
 #include "desktop/Shell.h"
 #include "desktop/cvexDir.h"
+#include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineModel.h"
@@ -102,6 +103,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   CreateStatusLine();
   FitMinimumSize();
   createActions();
+  SetUpReferences();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -285,12 +287,7 @@ void TfrmODXViewer::treeResultsClick() {
   const NodeHandle target = outline::ResultTarget(results_, hit, items_);
   if (target == kNoNode)
     return;
-  const QModelIndex index = itemsModel_->IndexFromNode(target);
-  for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-    ui->treeItems->expand(p);
-  ui->treeItems->setCurrentIndex(index);
-  ui->treeItems->scrollTo(index);
-  ui->treeItems->setFocus();
+  ShowItem(target);
 }
 
 void TfrmODXViewer::treeItemsClick() {

@@ -28,6 +28,10 @@ void OutlineModel::SetIconProvider(IconProvider provider) {
   iconProvider_ = std::move(provider);
 }
 
+void OutlineModel::SetAnnotationProvider(AnnotationProvider provider) {
+  annotationProvider_ = std::move(provider);
+}
+
 NodeHandle OutlineModel::NodeFromIndex(const QModelIndex &index) const {
   if (!index.isValid() || index.model() != this || index.column() != 0)
     return kNoNode;
@@ -97,6 +101,9 @@ QVariant OutlineModel::data(const QModelIndex &index, int role) const {
     return store_.ImageIndex(node);
   case SelectedImageRole:
     return store_.SelectedIndex(node);
+  case AnnotationRole:
+  case AnnotationAlertRole:
+    return annotationProvider_ ? annotationProvider_(node, role) : QVariant();
   default:
     return QVariant();
   }

@@ -260,6 +260,60 @@ private slots:
     }
   }
 
+  void namesAndReferencesOnTheSample() {
+    auto w = ShownWindow();
+    Browse(*w, QStringLiteral(ODX_SOURCE_DIR) + "/samples/engine-ecu.odx");
+    outline::OutlineModel &model = w->ItemsModel();
+    auto note = [&](NodeHandle n,
+                    int role = outline::OutlineModel::AnnotationRole) {
+      return model.data(model.IndexFromNode(n), role);
+    };
+    // Named containers, resolved and unresolved references.
+    QCOMPARE(note(1).toString(), QStringLiteral("EngineECU"));
+    QCOMPARE(note(36).toString(), QStringLiteral("\u2192 rpm"));
+    QCOMPARE(note(81).toString(), QStringLiteral("unresolved"));
+    QVERIFY(note(81, outline::OutlineModel::AnnotationAlertRole).toBool());
+    QVERIFY(!note(36, outline::OutlineModel::AnnotationAlertRole).toBool());
+
+    // F12 jumps, Back and Forward retrace, Ctrl+click jumps too.
+    Items(*w)->setFocus();
+    Items(*w)->setCurrentIndex(model.IndexFromNode(36));
+    QTest::keyClick(Items(*w), Qt::Key_F12);
+    QCOMPARE(CurrentItem(*w), 70u);
+    QTest::keyClick(w.get(), Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(CurrentItem(*w), 36u);
+    QTest::keyClick(w.get(), Qt::Key_Right, Qt::AltModifier);
+    QCOMPARE(CurrentItem(*w), 70u);
+    Items(*w)->scrollTo(model.IndexFromNode(79));
+    QTest::mouseClick(Items(*w)->viewport(), Qt::LeftButton,
+                      Qt::ControlModifier,
+                      TextPoint(*Items(*w), model.IndexFromNode(79)));
+    QCOMPARE(CurrentItem(*w), 93u);
+
+    // Shift+F12 lists the usages, Ctrl+Shift+U the unresolved references.
+    Items(*w)->setCurrentIndex(model.IndexFromNode(70));
+    QTest::keyClick(Items(*w), Qt::Key_F12, Qt::ShiftModifier);
+    QCOMPARE(w->ResultsStore().Data(0).handle, 36u);
+    QCOMPARE(w->ResultsStore().GetCount(), 1u);
+    QCOMPARE(StatusMessage(*w), QStringLiteral("1 usage of rpm"));
+    QCOMPARE(w->ResultsModel()
+                 .data(w->ResultsModel().index(0, 0),
+                       outline::OutlineModel::AnnotationRole)
+                 .toString(),
+             QStringLiteral("\u2192 rpm"));
+    QTest::keyClick(w.get(), Qt::Key_U,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(w->ResultsStore().GetCount(), 2u);
+    QCOMPARE(w->ResultsStore().Data(1).handle, 91u);
+    QCOMPARE(StatusMessage(*w), QStringLiteral("2 unresolved references"));
+
+    // Show Names switches the drawing off and is remembered.
+    Trigger(*w, "actShowNames");
+    QVERIFY(!note(1).isValid());
+    auto again = NewWindow();
+    QVERIFY(!Control<QAction>(*again, "actShowNames")->isChecked());
+  }
+
   void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {
     auto w = ShownWindow();
     QLineEdit *filter = Control<QLineEdit>(*w, "txtFilter");

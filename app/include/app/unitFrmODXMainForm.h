@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -28,6 +29,9 @@ class TfrmODXViewer;
 namespace outline {
 class OutlineModel;
 } // namespace outline
+namespace odx {
+class OdxIndex;
+} // namespace odx
 namespace app {
 class TreeViewExpansion;
 class ElidedLabel;
@@ -59,6 +63,7 @@ public:
   QTimer *Timer1 = nullptr;
   const QList<QIcon> &ImageList1() const { return images_; }
   outline::SubtreeExpander &Expander() { return *expander_; }
+  odx::OdxIndex &Odx() { return *odx_; }
 
   // Event handlers.
   void TntButton1Click();
@@ -113,6 +118,27 @@ private:
   // True when the drag or drop is a local file and was taken here.
   bool TakeFileDrag(QEvent &event);
 
+  // Names and references (References.cpp): drawn beside the labels, Go to
+  // Definition with Back and Forward over the jumps, Find Usages and the
+  // unresolved references in the hit list.
+  void SetUpReferences();
+  QVariant Annotate(outline::NodeHandle node, int role) const;
+  QString DisplayName(outline::NodeHandle node) const;
+  void ShowNames(bool on);
+  void GoToDefinition(outline::NodeHandle reference);
+  void FindUsages(outline::NodeHandle target);
+  void ListUnresolved();
+  void ListInHits(const std::vector<outline::NodeRef> &nodes);
+  void ShowItem(outline::NodeHandle node);
+  void StepHistory(int step);
+  // Ctrl+click on a reference, and the mouse's back and forward buttons.
+  bool ReferenceMouse(QObject *watched, QEvent &event);
+
+  QAction *unresolved_ = nullptr;
+  QAction *showNames_ = nullptr;
+  std::vector<outline::NodeRef> history_; // selections visited by jumps
+  std::size_t historyAt_ = 0;             // the one shown now
+
   QStatusBar *statusLine_ = nullptr;
   app::ElidedLabel *lblNodePath_ = nullptr;
   QLabel *lblNodeCount_ = nullptr;
@@ -137,6 +163,7 @@ private:
   app::BusyCursor expanderCursor_;
   std::unique_ptr<app::TreeViewExpansion> expansionView_;
   std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
+  std::unique_ptr<odx::OdxIndex> odx_;                 // reads items_
 
   QString startupFile_;
   bool shownOnce_ = false;

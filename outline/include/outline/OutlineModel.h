@@ -23,14 +23,24 @@ namespace outline {
 // library is built without moc.
 class OutlineModel : public QAbstractItemModel {
 public:
-  enum Role { ImageIndexRole = Qt::UserRole + 1, SelectedImageRole };
+  // AnnotationRole: text a view draws after the label (a name, where a
+  // reference leads); AnnotationAlertRole: true when that text reports a
+  // fault.  Both come from the annotation provider the window sets.
+  enum Role {
+    ImageIndexRole = Qt::UserRole + 1,
+    SelectedImageRole,
+    AnnotationRole,
+    AnnotationAlertRole
+  };
   static constexpr uint32_t kShownUnits = 4000;
   using IconProvider = std::function<QVariant(int image)>;
+  using AnnotationProvider = std::function<QVariant(NodeHandle node, int role)>;
 
   explicit OutlineModel(OutlineStore &store, QObject *parent = nullptr);
   ~OutlineModel() override;
 
   void SetIconProvider(IconProvider provider);
+  void SetAnnotationProvider(AnnotationProvider provider);
 
   // kNoNode for an index that is not a valid index of this model.
   NodeHandle NodeFromIndex(const QModelIndex &index) const;
@@ -50,6 +60,7 @@ public:
 private:
   OutlineStore &store_;
   IconProvider iconProvider_;
+  AnnotationProvider annotationProvider_;
 };
 
 } // namespace outline
