@@ -1,6 +1,6 @@
 // The package stage alone: open a package and read every readable member
 // into one reused buffer, as the outline build will, and print the bytes
-// read.  package_bench.sh times it beside unzip.
+// read.  bench/run_all.sh times it beside unzip.
 #include "package/Package.h"
 
 #include <QString>

@@ -124,13 +124,15 @@ if [ -x "$build/bench/odx-bench" ]; then
   cmd[refs]="$outline --refs --count $big"
   measure build refs
   odx=$("$build/bench/odx-bench" "$big" "$runs" 2>/dev/null)
-  index_s=$(echo "$odx" | awk '/^index build/ {print $3}')
-  index_share=$(echo "$odx" | awk '/^index build/ {print $(NF-1)}')
-  jump=$(echo "$odx" | awk '/^go to definition/ {print $(NF-1)}')
-  usages=$(echo "$odx" | awk '/^find usages/ {print $(NF-1)}')
-  per_node=$(echo "$odx" | awk '/^index memory/ {print $(NF-2)}')
-  row "reference index build" "$index_s s" "outline build" "$index_share" "<= 0.10, <= 0.5 s"
-  row "Go to Definition, Find Usages (slowest)" "$jump s, $usages s" "-" "-" "<= 0.05 s"
+  index_s=$(echo "$odx" | awk '/^index build/ {print $4}')
+  index_share=$(echo "$odx" | awk '/^index build/ {print $7}')
+  odx_build=$(echo "$odx" | awk '/^outline build/ {print $4}')
+  jump=$(echo "$odx" | awk '/^go to definition/ {print $8}')
+  usages=$(echo "$odx" | awk '/^find usages/ {print $7}')
+  per_node=$(echo "$odx" | awk '/^index memory/ {print $3}')
+  refs=$(echo "$odx" | awk '/^references/ {print $2}')
+  row "reference index build ($refs references)" "$index_s s" "outline build $odx_build s" "$index_share %" "<= 10 %, <= 0.5 s"
+  row "Go to Definition, Find Usages (slowest)" "$jump us, $usages ms" "-" "-" "<= 50 ms"
   row "index memory" "$per_node bytes a node" "-" "-" "<= 16"
   row "\`--refs --count\`" "${med[refs]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[refs]}" "${med[build]}")" "<= 1.3"
 fi
