@@ -300,16 +300,18 @@ void TfrmODXViewer::FocusFilter() {
 }
 
 void TfrmODXViewer::StepHit(int step) {
-  const int count = resultsModel_->rowCount();
+  // Every hit counts, also those the list has not been shown yet.
+  const int64_t count = results_.GetCount();
   if (count == 0)
     return;
   const QModelIndex current = ui->treeResults->currentIndex();
-  int row = 0;
+  int64_t row = 0;
   if (!current.isValid())
     row = step > 0 ? 0 : count - 1;
   else
     row = ((current.row() + step) % count + count) % count;
-  const QModelIndex hit = resultsModel_->index(row, 0);
+  resultsModel_->FetchTopLevelRow(static_cast<uint32_t>(row));
+  const QModelIndex hit = resultsModel_->index(static_cast<int>(row), 0);
   ui->treeResults->setCurrentIndex(hit);
   ui->treeResults->scrollTo(hit);
   treeResultsClick();

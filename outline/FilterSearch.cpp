@@ -190,11 +190,12 @@ void FilterSearch(const cvexString &filterText, const OutlineStore &items,
   for (uint32_t i = 0; i < items.GetCount(); ++i) {
     const NodeHandle node = items.GetNodeFromIndex(i);
     if (matcher.Matches(items.GetText(node))) {
-      // A hit shows its node's pictures, so containers stand out.
-      const NodeHandle hit = results.AddChild(kNoNode, items.GetText(node),
-                                              items.ImageIndex(node));
-      results.SetSelectedIndex(hit, items.SelectedIndex(node));
-      results.SetData(hit, items.Ref(node));
+      // A hit shows its node's label, not a copy of it, and its pictures,
+      // so containers stand out; it refers to the node as its data.
+      const int image = items.ImageIndex(node);
+      const NodeHandle hit = results.AddBorrowed(kNoNode, items, node, image);
+      if (items.SelectedIndex(node) != image)
+        results.SetSelectedIndex(hit, items.SelectedIndex(node));
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "outline/OutlineModel.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace outline {
@@ -19,7 +20,54 @@ int ClampRows(uint32_t rows) {
 OutlineModel::OutlineModel(OutlineStore &store, QObject *parent)
     : QAbstractItemModel(parent), store_(store) {
   store_.SetObserver(StoreObserver{[this] { beginResetModel(); },
-                                   [this] { endResetModel(); }});
+                                   [this] { EndReset(); }});
+}
+
+void OutlineModel::SetTopLevelChunk(uint32_t chunk) {
+  beginResetModel();
+  topChunk_ = chunk;
+  EndReset();
+}
+
+void OutlineModel::EndReset() {
+  topFetched_ = std::min(store_.ChildCount(kNoNode), topChunk_);
+  // Whoever hears of a change may ask for more rows at once; they come on
+  // the next request, once the change is over for everyone.
+  notifying_ = true;
+  endResetModel();
+  notifying_ = false;
+}
+
+uint32_t OutlineModel::TopLevelRows() const {
+  const uint32_t all = store_.ChildCount(kNoNode);
+  return topChunk_ == 0 ? all : std::min(all, topFetched_);
+}
+
+bool OutlineModel::canFetchMore(const QModelIndex &parent) const {
+  return !notifying_ && !parent.isValid() &&
+         TopLevelRows() < store_.ChildCount(kNoNode);
+}
+
+void OutlineModel::fetchMore(const QModelIndex &parent) {
+  if (!canFetchMore(parent))
+    return;
+  const uint32_t all = store_.ChildCount(kNoNode);
+  const uint32_t more = std::min(all, topFetched_ + topChunk_);
+  notifying_ = true;
+  beginInsertRows(QModelIndex(), ClampRows(topFetched_), ClampRows(more - 1));
+  topFetched_ = more;
+  endInsertRows();
+  notifying_ = false;
+}
+
+void OutlineModel::FetchTopLevelRow(uint32_t row) {
+  if (topChunk_ == 0 || row < topFetched_ || row >= store_.ChildCount(kNoNode))
+    return;
+  notifying_ = true;
+  beginInsertRows(QModelIndex(), ClampRows(topFetched_), ClampRows(row));
+  topFetched_ = row + 1;
+  endInsertRows();
+  notifying_ = false;
 }
 
 OutlineModel::~OutlineModel() { store_.SetObserver(StoreObserver()); }
@@ -44,7 +92,10 @@ NodeHandle OutlineModel::NodeFromIndex(const QModelIndex &index) const {
 QModelIndex OutlineModel::IndexFromNode(NodeHandle node) const {
   if (node >= store_.GetCount())
     return QModelIndex();
-  return createIndex(ClampRows(store_.Row(node)), 0, quintptr{node});
+  const uint32_t row = store_.Row(node);
+  if (store_.Parent(node) == kNoNode && row >= TopLevelRows())
+    return QModelIndex(); // not fetched yet
+  return createIndex(ClampRows(row), 0, quintptr{node});
 }
 
 QModelIndex OutlineModel::index(int row, int column,
@@ -57,6 +108,8 @@ QModelIndex OutlineModel::index(int row, int column,
     if (parentNode == kNoNode)
       return QModelIndex();
   }
+  if (parentNode == kNoNode && static_cast<uint32_t>(row) >= TopLevelRows())
+    return QModelIndex();
   const NodeHandle node = store_.Child(parentNode, static_cast<uint32_t>(row));
   if (node == kNoNode)
     return QModelIndex();
@@ -72,7 +125,7 @@ QModelIndex OutlineModel::parent(const QModelIndex &child) const {
 
 int OutlineModel::rowCount(const QModelIndex &parent) const {
   if (!parent.isValid())
-    return ClampRows(store_.ChildCount(kNoNode));
+    return ClampRows(TopLevelRows());
   const NodeHandle node = NodeFromIndex(parent);
   return node == kNoNode ? 0 : ClampRows(store_.ChildCount(node));
 }

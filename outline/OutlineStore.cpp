@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #if defined(__SSE2__)
@@ -429,7 +430,11 @@ NodeHandle OutlineStore::AddBorrowed(NodeHandle parent,
     throw std::length_error("outline holds the most nodes a handle can name");
   source_ = &source;
   sourceGeneration_ = source.generation_;
-  StoreUpdate bracket(*this);
+  // A caller adding millions of hits holds a bracket; only a lone change
+  // brackets itself.
+  std::optional<StoreUpdate> bracket;
+  if (!IsUpdating())
+    bracket.emplace(*this);
   Changing();
   const NodeHandle added = count_;
   RoomForNode(added);
@@ -532,9 +537,15 @@ void OutlineStore::EnsureIndex() const {
   indexValid_ = true;
 }
 
+// A flat list (a hit list: every node at the top) needs no index: the
+// top-level rows are the handles themselves.
+bool OutlineStore::IsFlat() const { return deepestNode_ <= 1; }
+
 uint32_t OutlineStore::ChildCount(NodeHandle parent) const {
   if (parent != kNoNode && parent >= count_)
     return 0;
+  if (IsFlat())
+    return parent == kNoNode ? count_ : 0;
   EnsureIndex();
   const std::size_t s = parent == kNoNode ? count_ : parent;
   return childStart_[s + 1] - childStart_[s];
@@ -543,6 +554,8 @@ uint32_t OutlineStore::ChildCount(NodeHandle parent) const {
 NodeHandle OutlineStore::Child(NodeHandle parent, uint32_t row) const {
   if (row >= ChildCount(parent))
     return kNoNode;
+  if (IsFlat())
+    return row;
   const std::size_t s = parent == kNoNode ? count_ : parent;
   return children_[childStart_[s] + row];
 }
@@ -550,6 +563,8 @@ NodeHandle OutlineStore::Child(NodeHandle parent, uint32_t row) const {
 uint32_t OutlineStore::Row(NodeHandle node) const {
   if (node >= count_)
     return 0;
+  if (IsFlat())
+    return node;
   EnsureIndex();
   return rows_[node];
 }

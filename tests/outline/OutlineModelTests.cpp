@@ -148,3 +148,32 @@ TEST(OutlineModel, DetachesFromTheStoreWhenDestroyed) {
 
 } // namespace
 } // namespace outline
+
+namespace outline {
+namespace {
+
+// A long flat list reaches the view a chunk at a time, under the tester.
+TEST(OutlineModelChunks, TopLevelRowsArriveAsTheViewAsksForThem) {
+  OutlineStore store;
+  OutlineModel model(store);
+  QAbstractItemModelTester tester(
+      &model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.SetTopLevelChunk(4);
+  {
+    StoreUpdate bracket(store);
+    for (int i = 0; i < 10; ++i)
+      store.AddChild(kNoNode, u"HIT");
+  }
+  EXPECT_EQ(model.rowCount(), 4);
+  EXPECT_FALSE(model.IndexFromNode(7).isValid());
+  EXPECT_TRUE(model.canFetchMore(QModelIndex()));
+  model.fetchMore(QModelIndex());
+  EXPECT_EQ(model.rowCount(), 8);
+  model.FetchTopLevelRow(9);
+  EXPECT_EQ(model.rowCount(), 10);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  EXPECT_EQ(model.IndexFromNode(9).row(), 9);
+}
+
+} // namespace
+} // namespace outline

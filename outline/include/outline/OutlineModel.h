@@ -40,6 +40,12 @@ public:
   ~OutlineModel() override;
 
   void SetIconProvider(IconProvider provider);
+  // Top-level rows reach a view `chunk` at a time, more as it scrolls to
+  // the end (Qt's fetchMore), so a list of millions of hits costs a view
+  // only the rows it has been shown.  0 (the default): all at once.
+  void SetTopLevelChunk(uint32_t chunk);
+  // Makes sure top-level row `row` has reached the view.
+  void FetchTopLevelRow(uint32_t row);
   void SetAnnotationProvider(AnnotationProvider provider);
 
   // kNoNode for an index that is not a valid index of this model.
@@ -56,10 +62,18 @@ public:
   QVariant data(const QModelIndex &index,
                 int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex &index) const override;
+  bool canFetchMore(const QModelIndex &parent) const override;
+  void fetchMore(const QModelIndex &parent) override;
 
 private:
   OutlineStore &store_;
+  uint32_t TopLevelRows() const;
+  void EndReset();
+
   IconProvider iconProvider_;
+  uint32_t topChunk_ = 0;   // 0: no fetching in chunks
+  uint32_t topFetched_ = 0; // top-level rows the views know of
+  bool notifying_ = false; // ending a reset or an insertion
   AnnotationProvider annotationProvider_;
 };
 

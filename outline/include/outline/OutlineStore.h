@@ -224,6 +224,7 @@ private:
     return nodes_[node >> kNodeChunkBits][node & (kNodeChunk - 1)];
   }
   void EnsureIndex() const;
+  bool IsFlat() const;
   void RoomForNode(NodeHandle node);
   void SetImage(NodeHandle node, int index, bool selected);
   void AddNote(NodeHandle node, uint32_t attributeStart);
