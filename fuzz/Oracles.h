@@ -98,7 +98,11 @@ inline std::u16string DecodeOracle(std::u16string_view source) {
   return std::u16string(ToFirstNul(out));
 }
 
-inline char16_t Lower(char16_t u) { return QChar(u).toLower().unicode(); }
+// The simple lower-case mapping: Qt's, but for the capital I with dot
+// above, whose simple mapping Qt leaves out.
+inline char16_t Lower(char16_t u) {
+  return u == 0x0130 ? u'i' : QChar(u).toLower().unicode();
+}
 
 // Whether `label`, lower-cased unit by unit, contains `term` lower-cased the
 // same way; an empty term is contained nowhere.

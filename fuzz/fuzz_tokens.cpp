@@ -26,8 +26,12 @@ std::u16string Bytes(const uint8_t *data, int32_t from, int32_t to, bool utf8,
   std::string bytes;
   for (int32_t i = from; i < to && data[i] != 0; ++i)
     bytes.push_back(static_cast<char>(data[i]));
-  if (!utf8)
-    return std::u16string(bytes.begin(), bytes.end());
+  if (!utf8) {
+    std::u16string widened;
+    for (const char c : bytes)
+      widened.push_back(static_cast<unsigned char>(c));
+    return widened;
+  }
   const QString text = QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
   valid = text.toUtf8() == QByteArray::fromStdString(bytes);
   return text.toStdU16String();
