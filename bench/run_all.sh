@@ -51,8 +51,8 @@ outline="$build/tools/odx-outline"
 limit="$build/bench/memchr-count"
 now() { date +%s.%N; }
 time_of() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1; t1=$(now); echo "$t1 - $t0" | bc -l; }
-median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
+median() { sort -g | awk '{a[NR]=$1} END {printf "%.3f\n", (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 rss_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 bytes_of() { stat -L -c %s "$1"; }
 row() { printf '| %s | %s | %s | %s | %s |\n' "$@"; }
@@ -107,17 +107,17 @@ row "Figure" "Value" "Yardstick" "Ratio" "Goal"
 row "---" "---" "---" "---" "---"
 row "outline build, \`odx-outline --count\`" "${med[build]} s" "read + memchr ${med[memchr]} s" "$(ratio "${med[build]}" "${med[memchr]}")" "<= 1.8"
 row "the same against a limit on large pages" "${med[build]} s" "read + memchr ${med[memchr_large]} s" "$(ratio "${med[build]}" "${med[memchr_large]}")" "-"
-row "peak RSS of the build" "$((build_rss / 1024)) MiB" "the file $((bigbytes / 1048576)) MiB" "$(echo "scale=2; $build_rss * 1024 / $bigbytes" | bc -l)" "<= 1.6"
+row "peak RSS of the build" "$((build_rss / 1024)) MiB" "the file $((bigbytes / 1048576)) MiB" "$(ratio "$build_rss * 1024" "$bigbytes")" "<= 1.6"
 row "\`--filter\` with no hits" "${med[filter]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[filter]}" "${med[build]}")" "<= 1.3"
 row "100 MB, 20 % non-ASCII texts" "${med[utf8]} s" "read + memchr ${med[utf8_memchr]} s" "$(ratio "${med[utf8]}" "${med[utf8_memchr]}")" "<= 2.2"
 row "window build" "$w_build s" "\`--count\` ${med[build]} s" "$(ratio "$w_build" "${med[build]}")" "<= 1.05"
 row "window search hitting $w_hits nodes" "$w_common s" "-" "-" "<= 0.3 s"
-row "window peak RSS after it" "$((w_rss / 1024)) MiB" "the file" "$(echo "scale=2; $w_rss * 1024 / $bigbytes" | bc -l)" "<= 1.9"
+row "window peak RSS after it" "$((w_rss / 1024)) MiB" "the file" "$(ratio "$w_rss * 1024" "$bigbytes")" "<= 1.9"
 row "slowest key press, 5.7 MB description" "$k_slowest s" "-" "-" "<= 0.05 s"
 row "search over that description" "$k_search s" "-" "-" "-"
 row "package of a 200 MB member" "${med[package]} s" "unzip -p ${med[unzip]} s + member ${med[single]} s" "$(ratio "${med[package]}" "$(echo "${med[unzip]} + ${med[single]}" | bc -l)")" "<= 1"
 row "the package stage alone, inflating" "${med[read]} s" "unzip -p ${med[unzip]} s" "$(ratio "${med[read]}" "${med[unzip]}")" "-"
-row "its peak RSS" "$((package_rss / 1024)) MiB" "member's build $((single_rss / 1024)) MiB + 1.2 x member" "$(echo "scale=2; $package_rss / ($single_rss + 1.2 * $memberbytes / 1024)" | bc -l)" "<= 1"
+row "its peak RSS" "$((package_rss / 1024)) MiB" "member's build $((single_rss / 1024)) MiB + 1.2 x member" "$(ratio "$package_rss" "($single_rss + 1.2 * $memberbytes / 1024)")" "<= 1"
 row "token reader alone, in memory, 100 MB" "-" "memchr over the same bytes" "${tokens:--}" "-"
 
 if [ -x "$build/bench/odx-bench" ]; then
