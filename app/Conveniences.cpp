@@ -276,7 +276,7 @@ void TfrmODXViewer::OutlineSelectionMoved() {
   // A message about an earlier step goes once the user moves on.
   statusLine_->clearMessage();
   UpdateStatusLine();
-  // The specification search follows the current node, however it got
+  // The standard search box follows the current node, however it got
   // there: a click, the keys, a jump from a hit.
   treeItemsClick();
 }

@@ -19,8 +19,8 @@ int ClampRows(uint32_t rows) {
 
 OutlineModel::OutlineModel(OutlineStore &store, QObject *parent)
     : QAbstractItemModel(parent), store_(store) {
-  store_.SetObserver(StoreObserver{[this] { beginResetModel(); },
-                                   [this] { EndReset(); }});
+  store_.SetObserver(
+      StoreObserver{[this] { beginResetModel(); }, [this] { EndReset(); }});
 }
 
 void OutlineModel::SetTopLevelChunk(uint32_t chunk) {

@@ -214,7 +214,8 @@ private slots:
       QCOMPARE(w->ResultsStore().ImageIndex(i),
                w->ItemsStore().ImageIndex(w->ResultsStore().Data(i).handle));
 
-    // Keys, a jump from a hit: the spec box follows, the message goes.
+    // Keys, a jump from a hit: the standard search box follows, the
+    // message goes.
     QTest::keyClick(w.get(), Qt::Key_F3);
     QLineEdit *spec = Control<QLineEdit>(*w, "txtSearchSpec");
     QCOMPARE(spec->text(), QStringLiteral("SHORT-NAME"));

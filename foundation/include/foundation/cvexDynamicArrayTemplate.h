@@ -58,7 +58,8 @@ private:
     if (n < 0)
       throw std::bad_alloc();
     T *p = new T[static_cast<std::size_t>(n) + 1];
-    platform::AdviseLargePages(p, (static_cast<std::size_t>(n) + 1) * sizeof(T));
+    platform::AdviseLargePages(p,
+                               (static_cast<std::size_t>(n) + 1) * sizeof(T));
     p[n] = T{};
     return p;
   }

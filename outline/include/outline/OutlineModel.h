@@ -73,7 +73,7 @@ private:
   IconProvider iconProvider_;
   uint32_t topChunk_ = 0;   // 0: no fetching in chunks
   uint32_t topFetched_ = 0; // top-level rows the views know of
-  bool notifying_ = false; // ending a reset or an insertion
+  bool notifying_ = false;  // ending a reset or an insertion
   AnnotationProvider annotationProvider_;
 };
 

@@ -54,6 +54,6 @@ public:
 
 private:
   LoadResult PrepareDocument();
-  int32_t released_ = 0; // bytes before this may be gone
+  int32_t released_ = 0;  // bytes before this may be gone
   cvexString decodeWork_; // DecodeEntities' working text
 };
