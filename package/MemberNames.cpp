@@ -1,5 +1,7 @@
 #include "package/MemberNames.h"
 
+#include "platform/Utf8.h"
+
 #include <array>
 
 namespace package {
@@ -55,57 +57,17 @@ void AppendUtf16(std::u16string &out, char32_t c) {
   }
 }
 
-// Well-formed sequences only: no overlong forms, no surrogates, nothing
-// above U+10FFFF.  The first byte fixes the length and the range allowed
-// for the second one; a sequence that breaks off is one U+FFFD, and
-// decoding goes on at the byte that broke it.
+// Each maximal piece that breaks off a well-formed sequence is one U+FFFD,
+// and decoding goes on at the byte that broke it.
 void DecodeUtf8(std::string_view raw, std::u16string &out) {
   const auto *s = reinterpret_cast<const unsigned char *>(raw.data());
-  const size_t n = raw.size();
-  size_t i = 0;
-  while (i < n) {
-    const unsigned b = s[i];
-    if (b < 0x80) {
-      out.push_back(char16_t(b));
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    char32_t c = 0;
-    unsigned low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-      c = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      c = b & 0x0F;
-      low = b == 0xE0 ? 0xA0 : 0x80;
-      high = b == 0xED ? 0x9F : 0xBF;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      c = b & 0x07;
-      low = b == 0xF0 ? 0x90 : 0x80;
-      high = b == 0xF4 ? 0x8F : 0xBF;
-    } else {
+  for (size_t i = 0; i < raw.size();) {
+    const platform::Utf8Step step = platform::ReadUtf8(s, i, raw.size());
+    if (step.whole)
+      AppendUtf16(out, step.c);
+    else
       out.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    size_t k = 1;
-    for (; k < length && i + k < n; ++k) {
-      const unsigned next = s[i + k];
-      if (next < low || next > high)
-        break;
-      c = (c << 6) | (next & 0x3F);
-      low = 0x80;
-      high = 0xBF;
-    }
-    if (k < length) {
-      out.push_back(u'\uFFFD');
-    } else {
-      AppendUtf16(out, c);
-    }
-    i += k;
+    i += size_t(step.length);
   }
 }
 

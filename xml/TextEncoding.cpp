@@ -1,5 +1,7 @@
 #include "xml/TextEncoding.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -232,9 +234,6 @@ int32_t DecodeText(Encoding encoding, const unsigned char *in, int32_t n,
     return n;
   }
   int32_t j = 0;
-  auto cont = [&](int32_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
-    return k < n && in[k] >= lo && in[k] <= hi;
-  };
   for (int32_t i = 0; i < n;) {
     const unsigned char b = in[i];
     if (b < 0x80) {
@@ -242,45 +241,19 @@ int32_t DecodeText(Encoding encoding, const unsigned char *in, int32_t n,
       ++i;
       continue;
     }
-    // The second byte's range depends on the first (no overlong forms, no
-    // encoded surrogates, nothing beyond U+10FFFF); the rest are 80..BF.
-    int length = 0;
-    if (b >= 0xC2 && b <= 0xDF)
-      length = cont(i + 1) ? 2 : 0;
-    else if (b == 0xE0)
-      length = cont(i + 1, 0xA0) && cont(i + 2) ? 3 : 0;
-    else if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF)
-      length = cont(i + 1) && cont(i + 2) ? 3 : 0;
-    else if (b == 0xED)
-      length = cont(i + 1, 0x80, 0x9F) && cont(i + 2) ? 3 : 0;
-    else if (b == 0xF0)
-      length = cont(i + 1, 0x90) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-    else if (b >= 0xF1 && b <= 0xF3)
-      length = cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-    else if (b == 0xF4)
-      length = cont(i + 1, 0x80, 0x8F) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-    switch (length) {
-    case 2:
-      out[j++] = char16_t((b & 0x1F) << 6 | (in[i + 1] & 0x3F));
-      break;
-    case 3:
-      out[j++] = char16_t((b & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 |
-                          (in[i + 2] & 0x3F));
-      break;
-    case 4: {
-      const char32_t c = char32_t(b & 0x07) << 18 |
-                         char32_t(in[i + 1] & 0x3F) << 12 |
-                         char32_t(in[i + 2] & 0x3F) << 6 | (in[i + 3] & 0x3F);
-      out[j++] = char16_t(0xD800 + ((c - 0x10000) >> 10));
-      out[j++] = char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-      break;
-    }
-    default:
+    const platform::Utf8Step step =
+        platform::ReadUtf8(in, std::size_t(i), std::size_t(n));
+    if (!step.whole) {
       out[j++] = b; // not the start of a well-formed sequence
-      length = 1;
-      break;
+      ++i;
+    } else if (step.c >= 0x10000) {
+      out[j++] = char16_t(0xD800 + ((step.c - 0x10000) >> 10));
+      out[j++] = char16_t(0xDC00 + ((step.c - 0x10000) & 0x3FF));
+      i += step.length;
+    } else {
+      out[j++] = char16_t(step.c);
+      i += step.length;
     }
-    i += length;
   }
   return j;
 }
