@@ -20,14 +20,17 @@ Package::OpenStatus FailedOpen(int zipError) {
                                    : Package::OpenStatus::Damaged;
 }
 
-// Whether the declared size can come out of the compressed bytes at all;
-// the rest is checked while reading.
-bool CanRead(const zip_stat_t &st) {
+// Whether the declared size can come out of the compressed bytes at all,
+// and those bytes fit in the archive; the rest is checked while reading.
+// Reading makes room for the declared size first, so a lie caught here
+// costs no allocation.
+bool CanRead(const zip_stat_t &st, uint64_t archiveSize) {
   constexpr zip_uint64_t kNeeded = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE |
                                    ZIP_STAT_COMP_METHOD |
                                    ZIP_STAT_ENCRYPTION_METHOD;
   if ((st.valid & kNeeded) != kNeeded || st.encryption_method != ZIP_EM_NONE ||
-      st.size > uint64_t(std::numeric_limits<int32_t>::max()))
+      st.size > uint64_t(std::numeric_limits<int32_t>::max()) ||
+      st.comp_size > archiveSize)
     return false;
   switch (st.comp_method) {
   case ZIP_CM_STORE:
@@ -86,6 +89,7 @@ Package::OpenStatus Package::Open(const cvexString &path) {
     platform::CloseFile(file);
     return OpenStatus::NotAPackage;
   }
+  const int64_t size = platform::FileSize(file);
   platform::SeekToStart(file);
   // libzip reads through its own duplicate of the descriptor and closes
   // ours only when it succeeds.
@@ -95,7 +99,7 @@ Package::OpenStatus Package::Open(const cvexString &path) {
     platform::CloseFile(file);
     return FailedOpen(error);
   }
-  return Adopt(archive);
+  return Adopt(archive, size < 0 ? UINT64_MAX : uint64_t(size));
 }
 
 Package::OpenStatus Package::OpenMemory(std::span<const unsigned char> bytes) {
@@ -114,12 +118,12 @@ Package::OpenStatus Package::OpenMemory(std::span<const unsigned char> bytes) {
     zip_source_free(source); // still ours when the open failed
     return FailedOpen(code);
   }
-  return Adopt(archive);
+  return Adopt(archive, bytes.size());
 }
 
 // Opened without ZIP_CHECKCONS: the central directory is all we go by, and
 // each member's own data is checked when it is read.
-Package::OpenStatus Package::Adopt(zip_t *archive) {
+Package::OpenStatus Package::Adopt(zip_t *archive, uint64_t archiveSize) {
   archive_ = archive;
   const zip_int64_t count = zip_get_num_entries(archive_, 0);
   uint64_t documentBytes = 0;
@@ -140,7 +144,7 @@ Package::OpenStatus Package::Adopt(zip_t *archive) {
     m.name = DecodeName({raw, length}, EncodingOf(archive_, index, raw));
     m.kind = KindOfName(m.name);
     m.size = st.size;
-    m.readable = CanRead(st);
+    m.readable = CanRead(st, archiveSize);
     if (m.kind == MemberKind::Document && m.readable) {
       documentBytes += m.size; // each below 2^31: no overflow
       if (documentBytes >= kDocumentBytesLimit) {

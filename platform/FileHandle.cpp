@@ -100,15 +100,20 @@ bool WriteFile(FileHandle h, const void *src, uint32_t count,
   return true;
 }
 
-int32_t FileSize32(FileHandle h) {
+int64_t FileSize(FileHandle h) {
   struct stat st {};
-  if (::fstat(h, &st) != 0)
+  if (::fstat(h, &st) != 0 || st.st_size < 0)
     return -1;
+  return st.st_size;
+}
+
+int32_t FileSize32(FileHandle h) {
+  const int64_t size = FileSize(h);
   // A wrapped-around size would make the reader load a part of the file
   // as if it were the whole.
-  if (st.st_size < 0 || st.st_size > std::numeric_limits<int32_t>::max())
+  if (size > std::numeric_limits<int32_t>::max())
     return -1;
-  return static_cast<int32_t>(st.st_size);
+  return static_cast<int32_t>(size);
 }
 
 FileProblem DiagnoseFile(const char16_t *path) {

@@ -165,7 +165,8 @@ TEST_F(OutlineBuilderTest, PackagesShowEveryMemberOrRefuseAsAWhole) {
        "0 encrypted.xml (unreadable)\n0 method.xml (unreadable)\n"
        "0 claims.xml (unreadable)\n0 bzip2.xml (unreadable)\n"
        "0 stored-lie.xml (unreadable)\n0 garbled.xml (unreadable)\n"
-       "0 local-header.xml (unreadable)\n2 ok.xml\n"},
+       "0 local-header.xml (unreadable)\n2 ok.xml\n"
+       "0 archive-lie.xml (unreadable)\n"},
       {"zip64.pdx", BuildStatus::Built, "2 a.xml\n2 b.odx\n"},
       {"empty.pdx", BuildStatus::Built, ""},
       {"not-a-zip.pdx", BuildStatus::Built, "2 ODX **** VERSION=\"2.2.0\"\n"},

@@ -136,7 +136,8 @@ TEST(Package, MembersListAndReadInCentralDirectoryOrder) {
                               "8 stored-lie.xml doc 57 unreadable\n"
                               "9 garbled.xml doc 2900 failed\n"
                               "10 local-header.xml doc 58 failed\n"
-                              "11 ok.xml doc 58 read\n"},
+                              "11 ok.xml doc 58 read\n"
+                              "12 archive-lie.xml doc 1879048192 unreadable\n"},
       {kMade + "zip64.pdx", "0 a.xml doc 58 read\n1 b.odx doc 58 read\n"},
       {kMade + "empty.pdx", ""},
   };

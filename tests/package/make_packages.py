@@ -5,7 +5,7 @@ the central directory alike."""
 import io, os, random, struct, sys, warnings, zipfile
 
 FIELDS = {"flags": (6, 8, "<H"), "method": (8, 10, "<H"), "crc": (14, 16, "<I"),
-          "usize": (22, 24, "<I")}  # local offset, central offset, format
+          "csize": (18, 20, "<I"), "usize": (22, 24, "<I")}  # local offset, central offset, format
 
 
 def build(members, compression=zipfile.ZIP_DEFLATED):
@@ -65,7 +65,7 @@ def main(out):
         ("crc-stored.xml", xml, stored), ("encrypted.xml", xml),
         ("method.xml", xml), ("claims.xml", xml), ("bzip2.xml", xml, bzip2),
         ("stored-lie.xml", xml, stored), ("garbled.xml", xml * 50),
-        ("local-header.xml", xml), ("ok.xml", xml)])
+        ("local-header.xml", xml), ("ok.xml", xml), ("archive-lie.xml", xml)])
     patch(z, 0, usize=1024)
     patch(z, 1, usize=len(xml) + 100)
     patch(z, 2, crc=0x12345678)
@@ -74,6 +74,7 @@ def main(out):
     patch(z, 5, method=97)
     patch(z, 6, usize=50_000_000)
     patch(z, 8, usize=len(xml) - 1)
+    patch(z, 12, csize=0x7FFFFFF0, usize=0x70000000)  # more than the archive
     local = headers(z, 9)[0]
     data = local + 30 + sum(struct.unpack_from("<HH", z, local + 26))
     z[data + 2:data + 8] = b"\xff" * 6

@@ -69,7 +69,7 @@ public:
   bool Read(size_t member, cvexDynamicArrayTemplate<unsigned char> &bytes);
 
 private:
-  OpenStatus Adopt(zip *archive);
+  OpenStatus Adopt(zip *archive, uint64_t archiveSize);
 
   zip *archive_ = nullptr;
   std::vector<Member> members_;

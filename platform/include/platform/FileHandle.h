@@ -20,6 +20,8 @@ FileHandle OpenFile(const char16_t *path, OpenMode mode);
 bool ReadFile(FileHandle h, void *dest, uint32_t count, uint32_t &read);
 bool WriteFile(FileHandle h, const void *src, uint32_t count,
                uint32_t &written);
+// The size in bytes, or -1 when it cannot be read.
+int64_t FileSize(FileHandle h);
 // The size as the 32-bit value the callers work with; -1 (all bits set) when
 // the size cannot be read or does not fit below 2 GiB.
 int32_t FileSize32(FileHandle h);
