@@ -23,6 +23,11 @@ fi
 
 build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
 work="$build/fuzz-work"
+# Runs started side by side share the build and the seeds: one at a time
+# configures, builds and writes seeds; the fuzzing itself runs in parallel.
+mkdir -p "$build"
+exec 9>"$build.lock"
+flock 9
 if ! cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++ -DODX_BUILD_FUZZ=ON -DODX_BUILD_TESTS=OFF \
       -DODX_BUILD_BENCH=OFF -DODX_BUILD_GUI=OFF >"$build.configure.log" 2>&1 \
@@ -61,6 +66,7 @@ for s in (1, 2, 3):
         z.writestr("jobs/", "")
         z.writestr("jobs/run.py", "pass\n", zipfile.ZIP_DEFLATED)
 PY
+flock -u 9
 
 status=0
 printf '%-24s %12s %8s %10s  %s\n' target executions exec/s findings artefacts
