@@ -42,6 +42,9 @@ void TfrmODXViewer::SetUpReferences() {
   itemsModel_->SetAnnotationProvider(
       [this](NodeHandle node, int role) { return Annotate(node, role); });
   resultsModel_->SetAnnotationProvider([this](NodeHandle hit, int role) {
+    // A service row says all in its own text.
+    if (IsServiceRow(hit))
+      return QVariant();
     return Annotate(outline::ResultTarget(results_, hit, items_), role);
   });
   for (QTreeView *tree : {ui->treeItems, ui->treeResults})
@@ -63,6 +66,7 @@ QVariant TfrmODXViewer::Annotate(NodeHandle node, int role) const {
                 ? tr("unresolved")
                 : QStringLiteral("\u2192 ") + DisplayName(reference->target);
   }
+  AppendPrefixNote(node, text);
   return text;
 }
 

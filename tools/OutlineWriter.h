@@ -33,6 +33,8 @@ public:
   void JsonReference(uint32_t index, const outline::LabelView &value,
                      const outline::LabelView *hint, uint32_t target);
   void TextReference(uint32_t index, uint32_t target);
+  // A label as a JSON string, for rows composed with Raw.
+  void JsonText(const outline::LabelView &label) { JsonLabel(label); }
   void Raw(std::string_view text);
   bool Flush(); // false when the output could not be written
 

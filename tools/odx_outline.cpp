@@ -6,6 +6,7 @@
 #include "odx/Attributes.h"
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
+#include "odx/Services.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
@@ -13,6 +14,7 @@
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
 #include "tools/OutlineWriter.h"
+#include "tools/ServiceListing.h"
 
 #include <QString>
 
@@ -22,11 +24,13 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char kUsage[] = "usage: odx-outline [--json] [--names] [--filter TERM | "
-                      "--refs | --unresolved] [--count] FILE\n";
+                      "--refs | --unresolved | --bytes HEX | --services] "
+                      "[--count] FILE\n";
 
 // Exit status of --unresolved when at least one reference resolves to
 // nothing.
@@ -44,7 +48,7 @@ public:
 };
 
 // What to print instead of the outline; at most one.
-enum class Listing { Outline, Filter, References, Unresolved };
+enum class Listing { Outline, Filter, References, Unresolved, Bytes, Services };
 
 struct Options {
   bool json = false;
@@ -52,6 +56,7 @@ struct Options {
   bool names = false;
   Listing listing = Listing::Outline;
   std::string term;
+  std::vector<uint8_t> bytes;
   const char *file = nullptr;
 };
 
@@ -74,6 +79,19 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       if (o.listing != Listing::Outline)
         return false;
       o.listing = a[2] == 'r' ? Listing::References : Listing::Unresolved;
+    } else if (std::strcmp(a, "--bytes") == 0) {
+      if (i + 1 >= argc || o.listing != Listing::Outline)
+        return false;
+      const auto bytes =
+          odx::ParseSearchBytes(QString::fromUtf8(argv[++i]).toStdU16String());
+      if (!bytes)
+        return false;
+      o.listing = Listing::Bytes;
+      o.bytes = *bytes;
+    } else if (std::strcmp(a, "--services") == 0) {
+      if (o.listing != Listing::Outline)
+        return false;
+      o.listing = Listing::Services;
     } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
       o.file = argv[++i];
     } else if ((a[0] == '-' && a[1] == '-') || o.file) {
@@ -198,6 +216,16 @@ int Run(const Options &o) {
   case Listing::Outline:
     PrintOutline(o, items, out);
     break;
+  case Listing::Bytes:
+  case Listing::Services: {
+    const std::size_t rows =
+        o.listing == Listing::Bytes
+            ? tools::ListServicesByBytes(items, o.bytes, o.count, out)
+            : tools::ListEffectiveServices(items, o.count, out);
+    if (o.count)
+      out.Raw(std::to_string(rows) + "\n");
+    break;
+  }
   }
   if (!out.Flush()) {
     std::fprintf(stderr, "odx-outline: could not write the output\n");
