@@ -1061,6 +1061,10 @@ def run(argv):
     except Usage:
         return 2, b"", USAGE.encode()
     as_json, count, mode = options["--json"], options["--count"], options["mode"]
+    if mode == "--bytes":
+        import reference_services
+        if reference_services.read_bytes(options["hex"]) is None:
+            return 2, b"", USAGE.encode()
     try:
         if mode == "--diff":
             import reference_compare
