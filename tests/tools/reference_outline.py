@@ -1110,4 +1110,5 @@ def main():
 
 
 if __name__ == "__main__":
+    sys.modules.setdefault("reference_outline", sys.modules[__name__])  # one copy for the helpers
     main()
