@@ -151,7 +151,7 @@ class RealFiles(Scratch):
             self.assertEqual(out[0], out[1], "the same seed gives the same bytes")
             self.assertLess(abs(len(out[0]) - 60000), 6000)
             self.assert_same_as_reference(out[0], "seed %d" % seed, odx=True)
-            refs = reference_outline.references(reference_outline.build(out[0]))
+            refs = reference_outline.legacy_references(reference_outline.build(out[0]))
             dangling = sum(1 for r in refs if r[3] is None)
             self.assertGreater(dangling, 0)
             self.assertGreater(len(refs), 4 * dangling)
