@@ -140,6 +140,22 @@ class RealFiles(Scratch):
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
 
+    def test_generated_documents_match_the_reference(self):
+        """The benchmarks' generator: every rule of the reference on its
+        layers, and its references both resolve and dangle."""
+        gen = os.path.join(SOURCE, "bench", "gen_odx.py")
+        for seed in (1, 2):
+            out = [subprocess.run([sys.executable, gen, "--size-mb", "0.06", "--seed", str(seed),
+                                   "-o", "-"], capture_output=True, check=True).stdout
+                   for _ in range(2)]
+            self.assertEqual(out[0], out[1], "the same seed gives the same bytes")
+            self.assertLess(abs(len(out[0]) - 60000), 6000)
+            self.assert_same_as_reference(out[0], "seed %d" % seed, odx=True)
+            refs = reference_outline.legacy_references(reference_outline.build(out[0]))
+            dangling = sum(1 for r in refs if r[3] is None)
+            self.assertGreater(dangling, 0)
+            self.assertGreater(len(refs), 4 * dangling)
+
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
         js = run("--json", path).stdout.decode("utf-8").splitlines()
