@@ -32,7 +32,10 @@ Where the rules leave a choice open, this implementation decides so:
   order given) and need no particular ending; one that cannot be read (a
   folder among them too) is "NAME (unreadable)".  A folder without ODX
   files is an empty outline, exit 0.
+- A DOCREF with DOCTYPE="LAYER" and no layer of that name loaded is "D is
+  not loaded", even when a document of that name is.
 - Problems of one node and kind are ordered by their reasons' UTF-16 units.
+- There is no filter search here: `--filter` is a bad argument (exit 2).
 """
 import bisect
 import codecs
