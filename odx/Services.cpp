@@ -36,6 +36,7 @@ enum class Tag : uint8_t {
   ParentRefs,
   ParentRef,
   NotInheritedDiagComms,
+  NotInheritedDiagComm,
   DiagCommSnref,
   RequestRef,
   Params,
@@ -67,6 +68,7 @@ constexpr struct {
     {u"PARENT-REFS", Tag::ParentRefs},
     {u"PARENT-REF", Tag::ParentRef},
     {u"NOT-INHERITED-DIAG-COMMS", Tag::NotInheritedDiagComms},
+    {u"NOT-INHERITED-DIAG-COMM", Tag::NotInheritedDiagComm},
     {u"DIAG-COMM-SNREF", Tag::DiagCommSnref},
     {u"REQUEST-REF", Tag::RequestRef},
     {u"PARAMS", Tag::Params},
@@ -397,6 +399,7 @@ private:
     ParentRefs,
     ParentRef,
     Excluding,
+    ExcludingOne,
     Service,
     Message,
     Params,
@@ -460,8 +463,7 @@ private:
     const Tag tag = TagOf(store_.GetText(node));
     Open here{node, Role::None, 0};
     // Most nodes are nothing to these rules: no further look at them.
-    if ((tag != Tag::Other || up.role == Role::Excluding) &&
-        IsElementNode(store_, node))
+    if (tag != Tag::Other && IsElementNode(store_, node))
       here = Classify(node, tag, up);
     open_.push_back(here);
   }
@@ -509,9 +511,13 @@ private:
         return {node, Role::Excluding, up.slot};
       break;
     case Role::Excluding:
+      if (tag == Tag::NotInheritedDiagComm)
+        return {node, Role::ExcludingOne, up.slot};
+      break;
+    case Role::ExcludingOne:
       if (tag == Tag::DiagCommSnref)
         tables_->excluded.push_back({up.slot, node});
-      return {node, Role::Excluding, up.slot};
+      break;
     case Role::Service:
       if (tag == Tag::RequestRef && requestRefs[up.slot] == kNoNode)
         requestRefs[up.slot] = node;
@@ -617,8 +623,13 @@ template <typename T, typename Key> void GroupBy(std::vector<T> &v, Key key) {
                    [&](const T &a, const T &b) { return key(a) < key(b); });
 }
 
-// Each layer's effective services, worked out depth first through its
-// parents, every layer once.
+// Each layer's effective services, worked out along every line of
+// inheritance: a parent already on the line (a cycle) contributes nothing
+// there, while a layer reached through two parents (a diamond) contributes
+// through both.  What was worked out without a cycle cutting it short is
+// the same on every line, so it is kept and reused.  Inside dense cycles
+// the lines multiply; past a budget of work every result is kept, so each
+// layer is worked out once more at most and nothing hangs.
 class Inheritance {
 public:
   Inheritance(const OutlineStore &store, const OdxIndex &index,
@@ -627,67 +638,61 @@ public:
 
   void Run() {
     const std::size_t n = t_.layers.size();
-    ownBegin_.assign(n + 1, 0);
-    for (const auto &o : t_.owned)
-      ++ownBegin_[o.layer + 1];
-    parentBegin_.assign(n + 1, 0);
-    for (const auto &p : t_.parents)
-      ++parentBegin_[p.layer + 1];
-    for (std::size_t i = 0; i < n; ++i) {
-      ownBegin_[i + 1] += ownBegin_[i];
-      parentBegin_[i + 1] += parentBegin_[i];
-    }
-    excludedBegin_.assign(t_.parents.size() + 1, 0);
-    for (const auto &e : t_.excluded)
-      ++excludedBegin_[e.parent + 1];
-    for (std::size_t i = 0; i < t_.parents.size(); ++i)
-      excludedBegin_[i + 1] += excludedBegin_[i];
-
-    state_.assign(n, State::Waiting);
-    // An explicit stack: a chain of many thousand layers must not use up
-    // the call stack.
-    struct Frame {
-      uint32_t layer;
-      uint32_t nextParent;
-    };
-    std::vector<Frame> stack;
+    parentBegin_ = Starts(t_.parents, n, [](const auto &p) { return p.layer; });
+    excludedBegin_ = Starts(t_.excluded, t_.parents.size(),
+                            [](const auto &e) { return e.parent; });
+    OwnServices();
+    memo_.assign(n, Range{});
+    onLine_.assign(n, false);
     for (uint32_t root = 0; root < n; ++root) {
-      if (state_[root] != State::Waiting)
-        continue;
-      state_[root] = State::Working;
-      stack.push_back({root, parentBegin_[root]});
-      while (!stack.empty()) {
-        Frame &f = stack.back();
-        if (f.nextParent < parentBegin_[f.layer + 1]) {
-          const uint32_t p = Target(f.nextParent++);
-          if (p != kNone && state_[p] == State::Waiting) {
-            state_[p] = State::Working;
-            stack.push_back({p, parentBegin_[p]});
-          }
-          continue;
-        }
-        Settle(f.layer);
-        state_[f.layer] = State::Done;
-        stack.pop_back();
-      }
+      const std::vector<Services::Offer> result = Evaluate(root);
+      auto &l = t_.layers[root];
+      l.begin = static_cast<uint32_t>(t_.byName.size());
+      t_.byName.insert(t_.byName.end(), result.begin(), result.end());
+      l.end = static_cast<uint32_t>(t_.byName.size());
+      t_.byNode.insert(t_.byNode.end(), result.begin(), result.end());
+      std::sort(t_.byNode.begin() + l.begin, t_.byNode.end(),
+                [](const Services::Offer &a, const Services::Offer &b) {
+                  return a.service < b.service;
+                });
     }
-    std::sort(t_.conflicts.begin(), t_.conflicts.end(),
-              [](const Services::Conflict &a, const Services::Conflict &b) {
-                return a.layer != b.layer ? a.layer < b.layer
-                                          : a.reason < b.reason;
-              });
-    t_.conflicts.erase(std::unique(t_.conflicts.begin(), t_.conflicts.end(),
-                                   [](const Services::Conflict &a,
-                                      const Services::Conflict &b) {
-                                     return a.layer == b.layer &&
-                                            a.reason == b.reason;
-                                   }),
-                       t_.conflicts.end());
+    std::stable_sort(
+        t_.conflicts.begin(), t_.conflicts.end(),
+        [](const Services::Conflict &a, const Services::Conflict &b) {
+          return a.layer != b.layer ? a.layer < b.layer : a.reason < b.reason;
+        });
   }
 
 private:
-  enum class State : uint8_t { Waiting, Working, Done };
   static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr std::size_t kBudget = std::size_t{1} << 24;
+
+  struct Range {
+    uint32_t begin = kNone, end = kNone; // kNone: not kept
+  };
+  struct Candidate {
+    Services::Offer offer;
+    uint8_t priority;
+  };
+  struct Line { // a layer being worked out, with the line above it
+    uint32_t layer;
+    uint32_t nextParent;
+    uint32_t waitingFor = kNone; // the PARENT-REF being worked out
+    bool cut = false;
+    std::vector<Candidate> offered; // in PARENT-REF order
+  };
+
+  // Where each group starts in a vector grouped by `key`.
+  template <typename T, typename Key>
+  static std::vector<uint32_t> Starts(const std::vector<T> &v, std::size_t n,
+                                      Key key) {
+    std::vector<uint32_t> starts(n + 1, 0);
+    for (const T &x : v)
+      ++starts[key(x) + 1];
+    for (std::size_t i = 0; i < n; ++i)
+      starts[i + 1] += starts[i];
+    return starts;
+  }
 
   // The layer a PARENT-REF leads to; kNone when it leads to no layer.
   uint32_t Target(uint32_t parent) const {
@@ -704,113 +709,173 @@ private:
 
   LabelView NameOf(NodeHandle service) const { return index_.Name(service); }
 
-  bool NameLess(const Services::Offer &a, const Services::Offer &b) const {
-    return CompareUnits(NameOf(a.service), NameOf(b.service)) < 0;
+  // Services are told apart by name; each unnamed one stands for itself.
+  int CompareKeys(const Services::Offer &a, const Services::Offer &b) const {
+    if (const int c = CompareUnits(NameOf(a.service), NameOf(b.service)))
+      return c;
+    if (NameOf(a.service).length > 0 || a.service == b.service)
+      return 0;
+    return a.service < b.service ? -1 : 1;
+  }
+  bool KeyLess(const Services::Offer &a, const Services::Offer &b) const {
+    return CompareKeys(a, b) < 0;
   }
 
-  struct Candidate {
-    Services::Offer offer;
-    uint8_t priority;
-  };
-
-  void Settle(uint32_t layer) {
-    // Own services by name; of two of one name the first counts.
-    std::vector<Services::Offer> own;
-    for (uint32_t i = ownBegin_[layer]; i < ownBegin_[layer + 1]; ++i) {
-      const auto &o = t_.owned[i];
-      NodeHandle service = o.node;
-      if (o.isReference) {
-        const OdxIndex::Reference *r = index_.FindReference(o.node);
-        service = r ? r->target : kNoNode;
-        if (service == kNoNode)
-          continue;
-        const Kind kind = services_.KindOf(service);
-        const bool job = kind == Kind::None &&
-                         TagOf(store_.GetText(service)) == Tag::SingleEcuJob &&
-                         IsElementNode(store_, service);
-        if (kind != Kind::DiagService && !job)
-          continue;
+  // Every layer's own services by key; of two of one name the first
+  // counts.
+  void OwnServices() {
+    const std::size_t n = t_.layers.size();
+    ownBegin_.assign(n + 1, 0);
+    for (uint32_t layer = 0, i = 0; layer < n; ++layer) {
+      const std::size_t begin = own_.size();
+      for (; i < t_.owned.size() && t_.owned[i].layer == layer; ++i) {
+        NodeHandle service = t_.owned[i].node;
+        if (t_.owned[i].isReference) {
+          const OdxIndex::Reference *r = index_.FindReference(service);
+          service = r ? r->target : kNoNode;
+          if (service == kNoNode)
+            continue;
+        }
+        own_.push_back({service, services_.LayerOf(service)});
       }
-      own.push_back({service, services_.LayerOf(service)});
+      const auto first = own_.begin() + static_cast<std::ptrdiff_t>(begin);
+      std::stable_sort(first, own_.end(), [this](const auto &a, const auto &b) {
+        return KeyLess(a, b);
+      });
+      own_.erase(std::unique(first, own_.end(),
+                             [this](const auto &a, const auto &b) {
+                               return CompareKeys(a, b) == 0;
+                             }),
+                 own_.end());
+      ownBegin_[layer + 1] = static_cast<uint32_t>(own_.size());
     }
-    auto byName = [this](const Services::Offer &a, const Services::Offer &b) {
-      return NameLess(a, b);
+  }
+
+  // What a parent passes on through one PARENT-REF.
+  void Offer(Line &line, uint32_t parent, uint32_t from,
+             std::span<const Services::Offer> services) {
+    std::vector<LabelView> excluded;
+    for (uint32_t e = excludedBegin_[parent]; e < excludedBegin_[parent + 1];
+         ++e)
+      if (const auto name = FindAttribute(
+              ReadNodeLabel(store_, t_.excluded[e].node).attributes,
+              u"SHORT-NAME"))
+        excluded.push_back(*name);
+    for (const Services::Offer &offer : services) {
+      const LabelView name = NameOf(offer.service);
+      if (name.length > 0 &&
+          std::any_of(excluded.begin(), excluded.end(),
+                      [&](const LabelView &x) { return SameUnits(x, name); }))
+        continue;
+      line.offered.push_back({offer, t_.layers[from].priority});
+    }
+    work_ += services.size();
+  }
+
+  std::vector<Services::Offer> Evaluate(uint32_t top) {
+    // An explicit stack: a chain of many thousand layers must not use up
+    // the call stack.
+    std::vector<Line> lines;
+    auto start = [&](uint32_t layer) {
+      onLine_[layer] = true;
+      Line line;
+      line.layer = layer;
+      line.nextParent = parentBegin_[layer];
+      lines.push_back(std::move(line));
     };
-    std::stable_sort(own.begin(), own.end(), byName);
-    own.erase(
-        std::unique(own.begin(), own.end(),
-                    [this](const Services::Offer &a, const Services::Offer &b) {
-                      return SameUnits(NameOf(a.service), NameOf(b.service));
-                    }),
-        own.end());
-
-    // What each parent passes on, in PARENT-REF order.
-    std::vector<Candidate> offered;
-    for (uint32_t p = parentBegin_[layer]; p < parentBegin_[layer + 1]; ++p) {
-      const uint32_t from = Target(p);
-      if (from == kNone || state_[from] != State::Done)
-        continue; // unresolved, no layer, or a cycle back
-      std::vector<LabelView> excluded;
-      for (uint32_t e = excludedBegin_[p]; e < excludedBegin_[p + 1]; ++e)
-        if (const auto name = FindAttribute(
-                ReadNodeLabel(store_, t_.excluded[e].node).attributes,
-                u"SHORT-NAME"))
-          excluded.push_back(*name);
-      const auto &parent = t_.layers[from];
-      for (uint32_t k = parent.begin; k < parent.end; ++k) {
-        const Services::Offer &offer = t_.byName[k];
-        const LabelView name = NameOf(offer.service);
-        if (std::any_of(excluded.begin(), excluded.end(),
-                        [&](const LabelView &x) { return SameUnits(x, name); }))
+    start(top);
+    for (;;) {
+      Line &line = lines.back();
+      if (line.nextParent < parentBegin_[line.layer + 1]) {
+        const uint32_t parent = line.nextParent++;
+        const uint32_t from = Target(parent);
+        if (from == kNone)
           continue;
-        offered.push_back({offer, parent.priority});
+        if (onLine_[from]) {
+          line.cut = true;
+          continue;
+        }
+        if (memo_[from].begin != kNone) {
+          Offer(line, parent, from,
+                std::span<const Services::Offer>(memoOffers_)
+                    .subspan(memo_[from].begin,
+                             memo_[from].end - memo_[from].begin));
+          continue;
+        }
+        line.waitingFor = parent;
+        start(from);
+        continue;
       }
+      std::vector<Services::Offer> result = Settle(line, lines.size() == 1);
+      const bool cut = line.cut;
+      const uint32_t layer = line.layer;
+      if (!cut || work_ > kBudget) {
+        memo_[layer].begin = static_cast<uint32_t>(memoOffers_.size());
+        memoOffers_.insert(memoOffers_.end(), result.begin(), result.end());
+        memo_[layer].end = static_cast<uint32_t>(memoOffers_.size());
+      }
+      onLine_[layer] = false;
+      lines.pop_back();
+      if (lines.empty())
+        return result;
+      Line &below = lines.back();
+      below.cut = below.cut || cut;
+      Offer(below, below.waitingFor, layer, result);
     }
-    std::stable_sort(offered.begin(), offered.end(),
-                     [&](const Candidate &a, const Candidate &b) {
-                       return NameLess(a.offer, b.offer);
-                     });
+  }
 
-    auto &result = t_.byName;
-    const auto begin = static_cast<uint32_t>(result.size());
+  std::vector<Services::Offer> Settle(Line &line, bool top) {
+    ++work_;
+    std::vector<Candidate> &offered = line.offered;
+    std::stable_sort(offered.begin(), offered.end(),
+                     [this](const Candidate &a, const Candidate &b) {
+                       return KeyLess(a.offer, b.offer);
+                     });
+    const auto own = std::span<const Services::Offer>(own_).subspan(
+        ownBegin_[line.layer],
+        ownBegin_[line.layer + 1] - ownBegin_[line.layer]);
+    std::vector<Services::Offer> result;
+    result.reserve(own.size() + offered.size());
     std::size_t o = 0;
+    std::vector<NodeHandle> others;
     for (std::size_t i = 0; i < offered.size();) {
-      const LabelView name = NameOf(offered[i].offer.service);
       std::size_t j = i + 1;
       while (j < offered.size() &&
-             SameUnits(NameOf(offered[j].offer.service), name))
+             CompareKeys(offered[j].offer, offered[i].offer) == 0)
         ++j;
-      while (o < own.size() && CompareUnits(NameOf(own[o].service), name) < 0)
+      while (o < own.size() && KeyLess(own[o], offered[i].offer))
         result.push_back(own[o++]);
-      if (o < own.size() && SameUnits(NameOf(own[o].service), name)) {
+      if (o < own.size() && CompareKeys(own[o], offered[i].offer) == 0) {
         i = j; // the layer's own service overrides them all
         continue;
       }
+      // The highest priority wins, the first PARENT-REF among equals.
       std::size_t win = i;
       for (std::size_t k = i + 1; k < j; ++k)
         if (offered[k].priority > offered[win].priority)
           win = k;
-      for (std::size_t k = i; k < j; ++k)
-        if (k != win && offered[k].priority == offered[win].priority &&
-            offered[k].offer.service != offered[win].offer.service)
-          NoteConflict(layer, name, offered[win].offer, offered[k].offer);
+      if (top) {
+        others.clear();
+        for (std::size_t k = i; k < j; ++k)
+          if (offered[k].priority == offered[win].priority &&
+              offered[k].offer.service != offered[win].offer.service)
+            others.push_back(offered[k].offer.service);
+        std::sort(others.begin(), others.end());
+        others.erase(std::unique(others.begin(), others.end()), others.end());
+        for (const NodeHandle other : others)
+          NoteConflict(line.layer, offered[win].offer,
+                       {other, services_.LayerOf(other)});
+      }
       result.push_back(offered[win].offer);
       i = j;
     }
     while (o < own.size())
       result.push_back(own[o++]);
-    auto &l = t_.layers[layer];
-    l.begin = begin;
-    l.end = static_cast<uint32_t>(result.size());
-    t_.byNode.insert(t_.byNode.end(), result.begin() + begin, result.end());
-    std::sort(t_.byNode.begin() + begin, t_.byNode.end(),
-              [](const Services::Offer &a, const Services::Offer &b) {
-                return a.service < b.service;
-              });
+    work_ += offered.size();
+    return result;
   }
 
-  void NoteConflict(uint32_t layer, const LabelView &name,
-                    const Services::Offer &winner,
+  void NoteConflict(uint32_t layer, const Services::Offer &winner,
                     const Services::Offer &other) {
     auto layerName = [this](NodeHandle l) {
       return l == kNoNode ? QString() : index_.Name(l).toQString();
@@ -818,7 +883,7 @@ private:
     t_.conflicts.push_back(
         {t_.layers[layer].node,
          QStringLiteral("%1 is inherited from %2 and from %3")
-             .arg(name.toQString(), layerName(winner.from),
+             .arg(NameOf(winner.service).toQString(), layerName(winner.from),
                   layerName(other.from))});
   }
 
@@ -826,8 +891,12 @@ private:
   const OdxIndex &index_;
   const Services &services_;
   ServiceTables &t_;
-  std::vector<uint32_t> ownBegin_, parentBegin_, excludedBegin_;
-  std::vector<State> state_;
+  std::vector<uint32_t> parentBegin_, excludedBegin_, ownBegin_;
+  std::vector<Services::Offer> own_; // each layer's by key
+  std::vector<Range> memo_;          // per layer, into memoOffers_
+  std::vector<Services::Offer> memoOffers_;
+  std::vector<bool> onLine_;
+  std::size_t work_ = 0;
 };
 
 } // namespace
@@ -1038,7 +1107,7 @@ std::string PrefixText(std::span<const uint8_t> bytes) {
 }
 
 std::optional<std::vector<uint8_t>> ParseSearchBytes(std::u16string_view text) {
-  auto space = [](char16_t u) { return IsXmlSpace(u); };
+  auto space = [](char16_t u) { return u == u' '; };
   while (!text.empty() && space(text.front()))
     text.remove_prefix(1);
   while (!text.empty() && space(text.back()))

@@ -19,12 +19,15 @@ void Field(OutlineWriter &out, const char *key,
   out.JsonText(value);
 }
 
+// null for no node and for a node without a name.
 void NameField(OutlineWriter &out, const char *key, const odx::OdxIndex &index,
                NodeHandle node) {
-  if (node == kNoNode)
+  const outline::LabelView name =
+      node == kNoNode ? outline::LabelView() : index.Name(node);
+  if (name.length == 0)
     out.Raw(std::string(key) + "null");
   else
-    Field(out, key, index.Name(node));
+    Field(out, key, name);
 }
 
 void PrefixField(OutlineWriter &out, const char *key,
@@ -32,14 +35,15 @@ void PrefixField(OutlineWriter &out, const char *key,
   out.Raw(std::string(key) + "\"" + odx::PrefixText(prefix) + "\"");
 }
 
-// A service's prefix from the table.
+// A DIAG-SERVICE's prefix from the table; none for anything else.
 std::span<const uint8_t> PrefixOf(const odx::Services &services,
                                   NodeHandle service) {
   const auto messages = services.Messages();
   const auto it = std::lower_bound(
       messages.begin(), messages.end(), service,
       [](const odx::Services::Message &m, NodeHandle n) { return m.node < n; });
-  if (it == messages.end() || it->node != service)
+  if (it == messages.end() || it->node != service ||
+      it->kind != odx::Services::Kind::DiagService)
     return {};
   return services.Prefix(*it);
 }
@@ -56,7 +60,7 @@ std::size_t ListServicesByBytes(const outline::OutlineStore &items,
     return found.size();
   for (const NodeHandle service : found) {
     out.Raw("{\"index\":" + std::to_string(service));
-    Field(out, ",\"service\":", index.Name(service));
+    NameField(out, ",\"service\":", index, service);
     PrefixField(out, ",\"prefix\":", PrefixOf(services, service));
     NameField(out, ",\"layer\":", index, services.LayerOf(service));
     out.Raw("}\n");
@@ -74,8 +78,8 @@ std::size_t ListEffectiveServices(const outline::OutlineStore &items,
       ++rows;
       if (countOnly)
         continue;
-      Field(out, "{\"layer\":", index.Name(layer));
-      Field(out, ",\"service\":", index.Name(offer.service));
+      NameField(out, "{\"layer\":", index, layer);
+      NameField(out, ",\"service\":", index, offer.service);
       PrefixField(out, ",\"prefix\":", PrefixOf(services, offer.service));
       NameField(out, ",\"from\":", index, offer.from);
       out.Raw(",\"index\":" + std::to_string(offer.service) + "}\n");

@@ -199,7 +199,8 @@ TEST(ServicesParse, SearchTextAsBytes) {
       {u"22F190", "22 F1 90"},
       {u"0x22F190", "22 F1 90"},
       {u"10", "10"},
-      {u" 0Xab  cd\t", "AB CD"},
+      {u" 0Xab  cd ", "AB CD"},
+      {u"ab\tcd", "-"},
       {u"2 2", "-"},
       {u"0x", "-"},
       {u"123", "-"},
@@ -262,26 +263,32 @@ TEST_F(ServicesTest, EffectiveServicesOfLayers) {
        "P: x@P t@P; F: x@F; B: t@P x@B y@B; C: y@C z@C; "
        "E: x@B y@C z@C; G: t@P x@B z@C y@G; "
        "[E: y is inherited from C and from B] "},
-      // One element reached through two parents is no clash; a name that
-      // is excluded nowhere and an unresolved parent change nothing.
-      {layer("PROTOCOL", "P", comms("a")) +
-           layer("BASE-VARIANT", "B", parents(parent("P", "nothing"))) +
-           layer("BASE-VARIANT", "C", parents(parent("P") + parent("gone"))) +
+      // One element reached through two parents is no clash; what one line
+      // excludes, another may bring; a name that matches nothing and an
+      // unresolved parent change nothing.  Unnamed services stand apart.
+      {layer("PROTOCOL", "P",
+             comms("a") + "<DIAG-COMMS><DIAG-SERVICE/>"
+                          "</DIAG-COMMS>") +
+           layer("BASE-VARIANT", "B", parents(parent("P", "a"))) +
+           layer("BASE-VARIANT", "C",
+                 parents(parent("P", "nothing") + parent("gone")) +
+                     "<DIAG-COMMS><DIAG-SERVICE/></DIAG-COMMS>") +
            layer("ECU-VARIANT", "E", parents(parent("B") + parent("C"))),
-       "P: a@P; B: a@P; C: a@P; E: a@P; "},
+       "P: a@P @P; B: @P; C: a@P @P @C; E: a@P @P @C; "},
       // A DIAG-COMM-REF counts as the layer's own, from where it is defined.
       {layer("BASE-VARIANT", "B",
              comms("a") + "<DIAG-COMMS><DIAG-COMM-REF ID-REF=\"s\"/>"
-                          "<DIAG-COMM-REF ID-REF=\"B\"/></DIAG-COMMS>") +
+                          "<DIAG-COMM-REF ID-REF=\"gone\"/></DIAG-COMMS>") +
            layer("ECU-SHARED-DATA", "S",
                  "<DIAG-COMMS><SINGLE-ECU-JOB ID=\"s\"><SHORT-NAME>j"
                  "</SHORT-NAME></SINGLE-ECU-JOB></DIAG-COMMS>"),
        "B: a@B j@S; S: j@S; "},
-      // Cycles: each layer once, the way back contributes nothing.
+      // Cycles: each line of inheritance holds a layer once; the way back
+      // contributes nothing there.
       {layer("BASE-VARIANT", "A", comms("a") + parents(parent("B"))) +
            layer("BASE-VARIANT", "B",
                  comms("b") + parents(parent("A") + parent("B"))),
-       "A: a@A b@B; B: b@B; "},
+       "A: a@A b@B; B: a@A b@B; "},
   };
   for (const auto &c : cases) {
     Build("<ODX><DIAG-LAYER-CONTAINER>" + c.body +

@@ -39,14 +39,15 @@ struct ServiceTables;
 //
 // A layer's effective services: its own (the DIAG-SERVICE and
 // SINGLE-ECU-JOB children of its DIAG-COMMS, and the targets of the
-// DIAG-COMM-REFs there) and, by name, those of each PARENT-REF's layer
-// minus the names its NOT-INHERITED-DIAG-COMMS list.  An own service beats
-// an inherited one; of two inherited ones the parent of higher priority
-// wins, then the earlier PARENT-REF, and two different elements of one name
-// from parents of equal priority are an inheritance conflict.  Every layer
-// is worked out once, in document order, depth first through its parents;
-// a PARENT-REF leading back to a layer still being worked out (a cycle)
-// contributes nothing.
+// DIAG-COMM-REFs there; of two of one name the first) and, by name, those
+// of each PARENT-REF's layer minus the names its NOT-INHERITED-DIAG-COMMS
+// list.  An own service beats an inherited one; of two inherited ones the
+// parent of higher priority wins, then the earlier PARENT-REF, and two
+// different elements of one name from parents of that priority are an
+// inheritance conflict of the inheriting layer.  An unnamed service stands
+// for itself: never overridden, excluded or in conflict.  Each line of
+// inheritance counts every layer once: a PARENT-REF leading back to a
+// layer on the line (a cycle) contributes nothing there.
 //
 // Nothing is computed when the outline is opened: the tables are built on
 // the first query that needs them and kept until the outline changes.  The
@@ -133,7 +134,7 @@ private:
 std::string PrefixText(std::span<const uint8_t> bytes);
 
 // The search text read as bytes: hex pairs with optional spaces between
-// them, an optional leading "0x", white space around; nullopt when the text
+// them, an optional leading "0x", spaces around; nullopt when the text
 // does not read so ("22 F1 90", "22F190", "0x22F190" and "10" do).
 std::optional<std::vector<uint8_t>> ParseSearchBytes(std::u16string_view text);
 
