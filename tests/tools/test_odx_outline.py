@@ -61,10 +61,10 @@ class Scratch(unittest.TestCase):
         """--names and --refs against the reference's ODX rules."""
         got = run("--json", "--names", path)
         self.assertEqual(got.stdout.decode("utf-8"),
-                         reference_outline.outline_jsonl(data, True), what)
+                         reference_outline.legacy_outline_jsonl(data, True), what)
         got = run("--json", "--refs", path)
         self.assertEqual(got.stdout.decode("utf-8"),
-                         reference_outline.references_jsonl(data), what)
+                         reference_outline.legacy_references_jsonl(data), what)
 
 
 class RealFiles(Scratch):
@@ -124,7 +124,7 @@ class RealFiles(Scratch):
         self.assertGreater(int(got.stdout), 20)
         # References cross the members of a package, and all of them resolve.
         self.assert_odx_same_as_reference(self.write(real, "s.pdx"), real, "package")
-        refs = reference_outline.references(reference_outline.nodes_of_file(real))
+        refs = reference_outline.legacy_references(reference_outline.nodes_of_file(real))
         self.assertGreater(len(refs), 150)
         self.assertEqual([r for r in refs if r[3] is None], [])
 
@@ -134,11 +134,27 @@ class RealFiles(Scratch):
             with open(path, "rb") as f:
                 data = f.read()
             self.assert_odx_same_as_reference(path, data, path)
-            refs = reference_outline.references(reference_outline.build(data))
+            refs = reference_outline.legacy_references(reference_outline.build(data))
             resolved = sum(1 for r in refs if r[3] is not None)
             report.append("%-50s %4d of %4d references resolve"
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
+
+    def test_generated_documents_match_the_reference(self):
+        """The benchmarks' generator: every rule of the reference on its
+        layers, and its references both resolve and dangle."""
+        gen = os.path.join(SOURCE, "bench", "gen_odx.py")
+        for seed in (1, 2):
+            out = [subprocess.run([sys.executable, gen, "--size-mb", "0.06", "--seed", str(seed),
+                                   "-o", "-"], capture_output=True, check=True).stdout
+                   for _ in range(2)]
+            self.assertEqual(out[0], out[1], "the same seed gives the same bytes")
+            self.assertLess(abs(len(out[0]) - 60000), 6000)
+            self.assert_same_as_reference(out[0], "seed %d" % seed, odx=True)
+            refs = reference_outline.legacy_references(reference_outline.build(out[0]))
+            dangling = sum(1 for r in refs if r[3] is None)
+            self.assertGreater(dangling, 0)
+            self.assertGreater(len(refs), 4 * dangling)
 
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
