@@ -129,6 +129,23 @@ bool TfrmODXViewer::ShowServiceSearchOutcome(const QString &term) {
   return true;
 }
 
+std::size_t
+TfrmODXViewer::AddConflicts(std::vector<outline::NodeRef> &nodes) const {
+  const auto conflicts = odxServices_->Conflicts();
+  for (const odx::Services::Conflict &c : conflicts)
+    nodes.push_back(items_.Ref(c.layer));
+  return conflicts.size();
+}
+
+QVariant TfrmODXViewer::ConflictNote(NodeHandle row, int role) const {
+  const auto conflicts = odxServices_->Conflicts();
+  if (row >= conflicts.size())
+    return {};
+  if (role == outline::OutlineModel::AnnotationAlertRole)
+    return false;
+  return tr("inheritance conflict: ") + conflicts[row].reason;
+}
+
 void TfrmODXViewer::ListServices(NodeHandle node) {
   if (node == kNoNode)
     return;

@@ -142,12 +142,9 @@ Tag TagOf(const LabelView &label) {
 }
 
 // Raw description text, processing instructions and the nodes standing for
-// a package's members carry no element; the labels of the latter two never
-// match a tag, the others are looked at here.
+// files or package members carry no element.
 bool IsElementNode(const OutlineStore &store, NodeHandle node) {
-  if (store.IsPackage() && store.Parent(node) == kNoNode)
-    return false;
-  return !ReadNodeLabel(store, node).rawText;
+  return IsElement(store, node);
 }
 
 bool IsXmlSpace(char16_t u) {
@@ -1067,12 +1064,7 @@ std::span<const NodeHandle> Services::Layers() const {
 }
 
 NodeHandle Services::LayerOf(NodeHandle node) const {
-  const auto &layers = Tables().layerNodes;
-  for (; node != kNoNode && node < store_.GetCount();
-       node = store_.Parent(node))
-    if (std::binary_search(layers.begin(), layers.end(), node))
-      return node;
-  return kNoNode;
+  return index_.LayerOf(node);
 }
 
 std::span<const Services::Offer> Services::Effective(NodeHandle layer) const {

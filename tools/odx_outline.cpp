@@ -7,12 +7,14 @@
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
 #include "odx/Services.h"
+#include "outline/DatabaseFiles.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
 #include "outline/Surroundings.h"
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
+#include "platform/Folder.h"
 #include "tools/OutlineWriter.h"
 #include "tools/ServiceListing.h"
 
@@ -28,12 +30,13 @@
 
 namespace {
 
-const char kUsage[] = "usage: odx-outline [--json] [--names] [--filter TERM | "
-                      "--refs | --unresolved | --bytes HEX | --services] "
-                      "[--count] FILE\n";
+const char kUsage[] =
+    "usage: odx-outline [--json] [--names] [--filter TERM | --refs | "
+    "--unresolved | --problems | --bytes HEX | --services] [--count] "
+    "FILE... | FOLDER\n";
 
-// Exit status of --unresolved when at least one reference resolves to
-// nothing.
+// Exit status of --unresolved and --problems when at least one reference
+// resolves to nothing.
 constexpr int kSomeUnresolved = 3;
 
 class NoProgress : public outline::ProgressSink {
@@ -48,7 +51,15 @@ public:
 };
 
 // What to print instead of the outline; at most one.
-enum class Listing { Outline, Filter, References, Unresolved, Bytes, Services };
+enum class Listing {
+  Outline,
+  Filter,
+  References,
+  Unresolved,
+  Problems,
+  Bytes,
+  Services
+};
 
 struct Options {
   bool json = false;
@@ -57,7 +68,7 @@ struct Options {
   Listing listing = Listing::Outline;
   std::string term;
   std::vector<uint8_t> bytes;
-  const char *file = nullptr;
+  std::vector<const char *> files;
 };
 
 bool ParseArguments(int argc, char **argv, Options &o) {
@@ -75,10 +86,13 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.listing = Listing::Filter;
       o.term = argv[++i];
     } else if (std::strcmp(a, "--refs") == 0 ||
-               std::strcmp(a, "--unresolved") == 0) {
+               std::strcmp(a, "--unresolved") == 0 ||
+               std::strcmp(a, "--problems") == 0) {
       if (o.listing != Listing::Outline)
         return false;
-      o.listing = a[2] == 'r' ? Listing::References : Listing::Unresolved;
+      o.listing = a[2] == 'r'   ? Listing::References
+                  : a[2] == 'u' ? Listing::Unresolved
+                                : Listing::Problems;
     } else if (std::strcmp(a, "--bytes") == 0) {
       if (i + 1 >= argc || o.listing != Listing::Outline)
         return false;
@@ -92,15 +106,17 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       if (o.listing != Listing::Outline)
         return false;
       o.listing = Listing::Services;
-    } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
-      o.file = argv[++i];
-    } else if ((a[0] == '-' && a[1] == '-') || o.file) {
-      return false; // an unknown option, or a second file
+    } else if (std::strcmp(a, "--") == 0) {
+      // Everything after it is a file, whatever it looks like.
+      o.files.insert(o.files.end(), argv + i + 1, argv + argc);
+      break;
+    } else if (a[0] == '-' && a[1] == '-') {
+      return false; // an unknown option
     } else {
-      o.file = a;
+      o.files.push_back(a);
     }
   }
-  return o.file != nullptr;
+  return !o.files.empty();
 }
 
 void AssignQString(cvexString &s, const QString &q) {
@@ -148,14 +164,59 @@ std::size_t PrintReferences(const Options &o,
     }
     const outline::LabelView attributes =
         odx::ReadNodeLabel(items, r.node).attributes;
-    const auto value = odx::FindAttribute(attributes, u"ID-REF");
+    const bool byName = r.kind == odx::OdxIndex::ReferenceKind::ByName;
+    const auto value =
+        odx::FindAttribute(attributes, byName ? u"SHORT-NAME" : u"ID-REF");
     const auto hint = odx::FindAttribute(attributes, u"DOCREF");
     out.JsonReference(r.node, value.value_or(outline::LabelView()),
-                      hint ? &*hint : nullptr, r.target);
+                      hint ? &*hint : nullptr, r.target, byName, r.ambiguous);
   }
   if (o.count)
     out.Raw(std::to_string(listed) + "\n");
   return listed;
+}
+
+outline::LabelView ViewOf(const QString &text) {
+  outline::LabelView view;
+  view.wide = reinterpret_cast<const char16_t *>(text.utf16());
+  view.length = static_cast<uint32_t>(text.size());
+  return view;
+}
+
+// Returns whether any reference is unresolved.
+bool PrintProblems(const Options &o, const outline::OutlineStore &items,
+                   tools::OutlineWriter &out) {
+  const odx::OdxIndex index(items);
+  const std::vector<odx::OdxIndex::Problem> problems = index.Problems();
+  bool unresolved = false;
+  for (const odx::OdxIndex::Problem &p : problems) {
+    using Kind = odx::OdxIndex::ProblemKind;
+    unresolved |= p.kind == Kind::Unresolved;
+    if (o.count)
+      continue;
+    const std::string_view kind = p.kind == Kind::Unresolved  ? "unresolved"
+                                  : p.kind == Kind::Ambiguous ? "ambiguous"
+                                                              : "duplicate-id";
+    const QString reason = index.Reason(p);
+    if (o.json)
+      out.JsonProblem(p.node, kind, ViewOf(reason));
+    else
+      out.TextProblem(p.node, kind, ViewOf(reason));
+  }
+  // After the link problems, the inheritance conflicts of the layers.
+  const odx::Services services(items, index);
+  for (const odx::Services::Conflict &c : services.Conflicts()) {
+    if (o.count)
+      break;
+    if (o.json)
+      out.JsonProblem(c.layer, "inheritance-conflict", ViewOf(c.reason));
+    else
+      out.TextProblem(c.layer, "inheritance-conflict", ViewOf(c.reason));
+  }
+  if (o.count)
+    out.Raw(std::to_string(problems.size() + services.Conflicts().size()) +
+            "\n");
+  return unresolved;
 }
 
 void PrintOutline(const Options &o, const outline::OutlineStore &items,
@@ -186,19 +247,36 @@ int Run(const Options &o) {
   NoProgress progress;
   NoBusy busy;
   cvexString path;
-  AssignQString(path, platform::DecodeFileName(o.file));
-  const outline::BuildStatus built =
-      outline::BuildOutline(path, items, progress, busy);
+  AssignQString(path, platform::DecodeFileName(o.files[0]));
+  outline::BuildStatus built;
+  if (o.files.size() == 1) {
+    built = outline::BuildOutline(path, items, progress, busy);
+  } else {
+    // Several files: one database, in the order a folder of them would
+    // have.
+    std::vector<QString> paths;
+    for (const char *file : o.files)
+      paths.push_back(platform::DecodeFileName(file));
+    outline::SortByFileName(paths);
+    built = outline::BuildOutlineFromFiles(paths, items, progress, busy);
+  }
+  const char *shown = o.files.size() == 1 ? o.files[0] : "the files";
   if (built == outline::BuildStatus::CouldNotOpen ||
       built == outline::BuildStatus::TooLarge) {
     // The window's message, then which file and why.
-    std::fprintf(stderr, "Could not open file.\nodx-outline: %s: %s\n", o.file,
-                 platform::DescribeOpenFailure(
-                     path.buffer, built == outline::BuildStatus::TooLarge));
+    std::fprintf(
+        stderr, "Could not open file.\nodx-outline: %s: %s\n", shown,
+        built == outline::BuildStatus::TooLarge && o.files.size() > 1
+            ? "2 GiB or more together"
+            : platform::DescribeOpenFailure(
+                  path.buffer, built == outline::BuildStatus::TooLarge));
     return 1;
   }
   if (built == outline::BuildStatus::Empty)
-    std::fprintf(stderr, "odx-outline: %s: the file is empty\n", o.file);
+    std::fprintf(stderr, "odx-outline: %s: %s\n", shown,
+                 o.files.size() == 1 && !platform::IsFolder(path.buffer)
+                     ? "the file is empty"
+                     : "holds no ODX files");
 
   tools::OutlineWriter out(stdout);
   int status = 0;
@@ -211,6 +289,10 @@ int Run(const Options &o) {
     break;
   case Listing::Unresolved:
     if (PrintReferences(o, items, out) > 0)
+      status = kSomeUnresolved;
+    break;
+  case Listing::Problems:
+    if (PrintProblems(o, items, out))
       status = kSomeUnresolved;
     break;
   case Listing::Outline:

@@ -159,14 +159,16 @@ TEST_F(ServicesTest, ServicesFoundByTheirBytes) {
     return std::string("<DIAG-SERVICE><SHORT-NAME>") + name +
            "</SHORT-NAME><REQUEST-REF ID-REF=\"" + id + "\"/></DIAG-SERVICE>";
   };
-  Build("<BASE-VARIANT><SHORT-NAME>Door</SHORT-NAME><DIAG-COMMS>" +
+  // One document: a layer, and a service outside any layer.
+  Build("<ODX><C><BASE-VARIANT><SHORT-NAME>Door</SHORT-NAME><DIAG-COMMS>" +
         service("vin", "v") + service("sid", "s") + service("none", "zz") +
         service("ecu", "e") + "</DIAG-COMMS>" +
         request("v", Coded("34", "8") + Coded("61840", "16")) +
         request("s", Coded("34", "8")) +
         request("e", Coded("34", "8") + Coded("61841", "16")) +
         "<POS-RESPONSE ID=\"p\"><PARAMS>" + Coded("98", "8") +
-        "</PARAMS></POS-RESPONSE></BASE-VARIANT>" + service("stray", "v"));
+        "</PARAMS></POS-RESPONSE></BASE-VARIANT>" + service("stray", "v") +
+        "</C></ODX>");
   const struct {
     const char *search;
     const char *found; // services by name
@@ -185,9 +187,9 @@ TEST_F(ServicesTest, ServicesFoundByTheirBytes) {
   }
   const NodeHandle stray = services.FindByBytes({{0x22, 0xF1, 0x90}}).back();
   EXPECT_EQ(services.LayerOf(stray), kNoNode);
-  EXPECT_EQ(Name(services.LayerOf(3)), "Door");
+  EXPECT_EQ(Name(services.LayerOf(5)), "Door");
   EXPECT_EQ(Prefix(stray), "22 F1 90");
-  EXPECT_EQ(Prefix(9), ""); // unresolved request
+  EXPECT_EQ(Prefix(11), ""); // unresolved request
 }
 
 TEST(ServicesParse, SearchTextAsBytes) {

@@ -735,60 +735,6 @@ class Database:
         return sorted(rows, key=lambda p: (PROBLEM_KINDS.index(p[1]), p[0], p[2]))
 
 
-# The rule before layers, short-name references and folders.  odx-outline
-# keeps it until its own links change; the CLI tests compare it until then.
-
-def legacy_names(nodes):
-    """Per node, its name (the value of a SHORT-NAME leaf that is its first
-    child) or None."""
-    out = [None] * len(nodes)
-    for i, node in enumerate(nodes):
-        if node.kind != "open" or i + 1 >= len(nodes) or nodes[i + 1].parent != i:
-            continue
-        child = nodes[i + 1]
-        if child.kind == "leaf" and child.element == SHORT_NAME and child.value:
-            out[i] = child.value
-    return out
-
-
-def legacy_references(nodes):
-    """(index, ID-REF value, DOCREF value or None, target index or None) per
-    reference, in pre-order."""
-    name = legacy_names(nodes)
-
-    def top(i):
-        while nodes[i].parent is not None:
-            i = nodes[i].parent
-        return i
-
-    def named_above(i, hint):
-        while i is not None:
-            if name[i] == hint:
-                return True
-            i = nodes[i].parent
-        return False
-
-    targets = {}
-    for i, node in enumerate(nodes):
-        v = attribute(node, "ID")
-        if v is not None:
-            targets.setdefault(tuple(v), []).append(i)
-    out = []
-    for i, node in enumerate(nodes):
-        v = attribute(node, "ID-REF")
-        if v is None:
-            continue
-        hint = attribute(node, "DOCREF")
-        candidates = targets.get(tuple(v), [])
-        if hint is not None:
-            kept = [c for c in candidates if named_above(c, hint)]
-        else:
-            kept = [c for c in candidates if top(c) == top(i)]
-        candidates = kept or candidates
-        out.append((i, v, hint, candidates[0] if candidates else None))
-    return out
-
-
 def json_label(units):
     out = ['"']
     i = 0
@@ -816,31 +762,6 @@ def json_label(units):
             out.append(chr(u))
     out.append('"')
     return "".join(out)
-
-
-def legacy_outline_jsonl(data, with_names=False):
-    """`odx-outline --json [--names]` by the rule before layers."""
-    nodes = nodes_of_file(data)
-    name = legacy_names(nodes) if with_names else [None] * len(nodes)
-    lines = []
-    for node, n in zip(nodes, name):
-        extra = ',"name":%s' % json_label(n) if n else ""
-        lines.append('{"depth":%d,"image":%d,"label":%s%s}\n'
-                     % (node.depth, node.image, json_label(node.label), extra))
-    return "".join(lines)
-
-
-def legacy_references_jsonl(data, only_unresolved=False):
-    """`odx-outline --json --refs` (or `--unresolved`) by the rule before
-    layers."""
-    lines = []
-    for i, v, hint, target in legacy_references(nodes_of_file(data)):
-        if only_unresolved and target is not None:
-            continue
-        lines.append('{"index":%d,"ref":%s,"docref":%s,"target":%s}\n'
-                     % (i, json_label(v), "null" if hint is None else json_label(hint),
-                        "null" if target is None else target))
-    return "".join(lines)
 
 
 def text_label(units):

@@ -61,11 +61,10 @@ class Scratch(unittest.TestCase):
         """--names and --refs against the reference's ODX rules."""
         got = run("--json", "--names", path)
         self.assertEqual(got.stdout.decode("utf-8"),
-                         reference_outline.legacy_outline_jsonl(data, True), what)
+                         reference_outline.outline_jsonl(data, True), what)
         got = run("--json", "--refs", path)
         self.assertEqual(got.stdout.decode("utf-8"),
-                         reference_outline.legacy_references_jsonl(data), what)
-
+                         reference_outline.references_jsonl(data), what)
 
     def assert_services_same_as_reference(self, path, what, queries=("10", "22 F1")):
         """--services and --bytes against the reference's service rules."""
@@ -167,11 +166,13 @@ class RealFiles(Scratch):
         self.assertEqual(int(count), len(reference_outline.outline_of_file(buf.getvalue())))
         got = run("--filter", "short-name", "--count", self.write(real, "s.pdx"))
         self.assertGreater(int(got.stdout), 20)
-        # References cross the members of a package, and all of them resolve.
+        # References cross the members of a package, and all by ID resolve;
+        # the one short name left names a DOP the file does not have.
         self.assert_odx_same_as_reference(self.write(real, "s.pdx"), real, "package")
-        refs = reference_outline.legacy_references(reference_outline.nodes_of_file(real))
+        refs = reference_outline.Database(reference_outline.nodes_of_file(real)).references
         self.assertGreater(len(refs), 150)
-        self.assertEqual([r for r in refs if r[3] is None], [])
+        self.assertEqual([(r.by, list(r.ref)) for r in refs if r.target is None],
+                         [("name", list(reference_outline.u("schroedinger")))])
 
     def test_corpus_names_and_references_equal_the_reference(self):
         report = []
@@ -179,8 +180,8 @@ class RealFiles(Scratch):
             with open(path, "rb") as f:
                 data = f.read()
             self.assert_odx_same_as_reference(path, data, path)
-            refs = reference_outline.legacy_references(reference_outline.build(data))
-            resolved = sum(1 for r in refs if r[3] is not None)
+            refs = reference_outline.Database(reference_outline.build(data)).references
+            resolved = sum(1 for r in refs if r.target is not None)
             report.append("%-50s %4d of %4d references resolve"
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
@@ -205,6 +206,17 @@ class RealFiles(Scratch):
                                                   "odxtools__somersault.pdx")]:
             self.assert_services_same_as_reference(path, path, ("10", "3E 00", "BA", "7F"))
 
+    def test_folders_resolve_across_their_files_like_the_reference(self):
+        folders = [os.path.join(SOURCE, "tests", "data", "corpus")]
+        shared = os.path.join(SOURCE, "..", "shared", "corpus", "odx")
+        if os.path.isdir(shared):
+            folders.append(shared)
+        for folder in folders:
+            for flags in (["--json", "--refs"], ["--json", "--problems"], ["--names"]):
+                got = run(*flags, folder)
+                code, out, _ = reference_outline.run(flags + [folder])
+                self.assertEqual((got.returncode, got.stdout), (code, out), (folder, flags))
+
     def test_generated_documents_match_the_reference(self):
         """The benchmarks' generator: every rule of the reference on its
         layers, and its references both resolve and dangle."""
@@ -216,8 +228,8 @@ class RealFiles(Scratch):
             self.assertEqual(out[0], out[1], "the same seed gives the same bytes")
             self.assertLess(abs(len(out[0]) - 60000), 6000)
             self.assert_same_as_reference(out[0], "seed %d" % seed, odx=True)
-            refs = reference_outline.legacy_references(reference_outline.build(out[0]))
-            dangling = sum(1 for r in refs if r[3] is None)
+            refs = reference_outline.Database(reference_outline.build(out[0])).references
+            dangling = sum(1 for r in refs if r.target is None)
             self.assertGreater(dangling, 0)
             self.assertGreater(len(refs), 4 * dangling)
 
@@ -378,8 +390,11 @@ class Interface(Scratch):
         got = run(self.write(b""))
         self.assertEqual((got.returncode, got.stdout), (0, b""))
         self.assertIn(b"the file is empty", got.stderr)
-        self.assertEqual(run(self.dir.name).returncode, 1)
-        for bad in ([], ["--json"], ["--bogus", "f"], ["a", "b"], ["--filter"]):
+        # A folder is one database of its ODX files.
+        got = run(self.dir.name)
+        self.assertEqual((got.returncode, got.stdout), (0, b"in.odx\n"))
+        for bad in ([], ["--json"], ["--bogus", "f"], ["--filter"],
+                    ["--problems", "--refs", "f"]):
             got = run(*bad)
             self.assertEqual(got.returncode, 2, bad)
             self.assertIn(b"usage: odx-outline", got.stderr)
@@ -392,12 +407,13 @@ class Interface(Scratch):
         got = run("--json", "--unresolved", path)
         self.assertEqual(got.returncode, 3)
         self.assertEqual(json.loads(got.stdout), {"index": 4, "ref": "b", "docref": "d",
-                                                  "target": None})
+                                                  "target": None, "by": "id",
+                                                  "ambiguous": False})
         self.assertEqual(run("--refs", "--count", path).stdout, b"2\n")
         got = run("--unresolved", "--count", path)
         self.assertEqual((got.returncode, got.stdout), (3, b"1\n"))
         self.assertEqual(run("--names", path).stdout.decode().splitlines()[0], "D [d]")
-        path = self.write(DECL + b'<T ID="a"/><R ID-REF="a"/>')
+        path = self.write(DECL + b'<D><T ID="a"/><R ID-REF="a"/></D>')
         self.assertEqual(run("--unresolved", path).returncode, 0)
         got = run("--unresolved", "--count", path)
         self.assertEqual((got.returncode, got.stdout), (0, b"0\n"))
