@@ -3,6 +3,7 @@
 and seed always give the same bytes.
 
 Usage: gen_odx.py --size-mb N [--seed S] -o FILE
+       gen_odx.py --services N [--layers L] [--seed S] -o FILE
        (1 MB = 1,000,000 bytes, N may be fractional; FILE - is standard output)
 
 The document is one DIAG-LAYER-CONTAINER holding a base variant and ECU
@@ -17,6 +18,12 @@ About a quarter of the long names are German, DESC blocks hold XHTML with
 entities and character references, and a few comments are spread through.
 The output is UTF-8 and well formed; every random choice comes from one
 generator seeded by --seed, so the file depends on nothing else.
+
+With --services instead of --size-mb, N services are spread over L layers
+(50 by default) of every kind: a protocol, functional groups and shared
+data under it, base variants inheriting from a functional group and the
+shared data, ECU variants from a base variant with a few of its services
+not inherited; every request starts with coded parameters.
 """
 
 import argparse
@@ -147,10 +154,16 @@ class Layer:
     byte budget is spent.  The sections a service touches (data dictionary,
     services, requests, responses) are kept apart and joined at the end."""
 
-    def __init__(self, gen, tag, name, parent=None):
+    def __init__(self, gen, tag, name, parent=None, parents=None):
         self.gen, self.rng = gen, gen.rng
         self.tag, self.name = tag, name
+        # Several parents, each with the names it does not pass on, in the
+        # services mode; one base variant otherwise.
+        self.parents = parents
+        if parents:
+            parent = parents[0][0]
         self.parent = None if parent is None else parent.name
+        self.names = []  # of the services written here
         self.inherited = [] if parent is None else parent.own_dops
         self.own_dops = []  # (short name, quantity) of the data object props written here
         self.dtc_dops, self.dops, self.services, self.requests, self.responses = [], [], [], [], []
@@ -379,8 +392,9 @@ class Layer:
         x.open("DTC-DOPS")
         return x
 
-    def fill(self, budget):
-        """Returns the layer's bytes as a list of chunks, about budget in all."""
+    def fill(self, budget, services=None):
+        """Returns the layer's bytes as a list of chunks, about budget in all
+        (or holding that many services)."""
         x = self.head()
         head = "".join(x.lines).encode()  # the open tags close in middle()
         self.size = len(head)
@@ -391,16 +405,18 @@ class Layer:
         middle = self.middle()
         self.size += sum(map(len, middle))
         sections = (self.dops, self.services, self.requests, self.responses)
-        while True:
+        while services is None or self.count < services:
             parts = self.service()
             size = sum(map(len, parts))
             # Stop where the total lands closer to the budget.
-            if self.count and self.size + size - budget > budget - self.size:
+            if services is None and self.count and \
+                    self.size + size - budget > budget - self.size:
                 break
             for section, part in zip(sections, parts):
                 section.append(part)
             self.size += size
             self.count += 1
+            self.names.append(parts[1].split(b"<SHORT-NAME>", 1)[1].split(b"<", 1)[0].decode())
         return [head, *self.dtc_dops, middle[0], *self.dops, middle[1], *self.services, middle[2],
                 *self.requests, middle[3], *self.responses, middle[4]]
 
@@ -426,7 +442,22 @@ class Layer:
         tail.open("NEG-RESPONSES")
         self.negative_response(tail)
         tail.close()
-        if self.parent is None:
+        if self.parents is not None:
+            if self.parents:
+                tail.open("PARENT-REFS")
+                for parent, excluded in self.parents:
+                    tail.open("PARENT-REF", f' ID-REF="{parent.name}" DOCREF="{parent.name}"'
+                              f' DOCTYPE="LAYER" xsi:type="{parent.tag}-REF"')
+                    if excluded:
+                        tail.open("NOT-INHERITED-DIAG-COMMS")
+                        for sn in excluded:
+                            tail.open("NOT-INHERITED-DIAG-COMM")
+                            tail.empty("DIAG-COMM-SNREF", f' SHORT-NAME="{sn}"')
+                            tail.close()
+                        tail.close()
+                    tail.close()
+                tail.close()
+        elif self.parent is None:
             tail.open("COMPARAM-REFS")
             for sn, doc in COMPARAMS:
                 tail.open("COMPARAM-REF", f' ID-REF="{doc}.{sn}" DOCREF="{doc}" DOCTYPE="COMPARAM-SUBSET"')
@@ -517,20 +548,74 @@ class Generator:
         return written
 
 
+    def write_services(self, out, services, layers):
+        """Services spread over layers of every kind; returns the size."""
+        ecu = self.rng.choice(self.ECUS)
+        groups = max(1, layers // 12)
+        bases = max(1, layers // 6)
+        variants = max(1, layers - 2 - groups - bases)
+        plan = [("PROTOCOLS", "PROTOCOL", [f"PR_{ecu}"]),
+                ("FUNCTIONAL-GROUPS", "FUNCTIONAL-GROUP",
+                 [f"FG_{ecu}_{i + 1:02d}" for i in range(groups)]),
+                ("ECU-SHARED-DATAS", "ECU-SHARED-DATA", [f"ESD_{ecu}"]),
+                ("BASE-VARIANTS", "BASE-VARIANT", [f"BV_{ecu}_{i + 1:02d}" for i in range(bases)]),
+                ("ECU-VARIANTS", "ECU-VARIANT", [f"EV_{ecu}_{i + 1:02d}" for i in range(variants)])]
+        total = sum(len(names) for _, _, names in plan)
+        out.write(self.document_head(ecu))
+        written = 0
+        made = {}
+        k = 0
+        for section, tag, names in plan:
+            out.write(f"{PAD[2]}<{section}>\n".encode())
+            for i, name in enumerate(names):
+                if tag == "FUNCTIONAL-GROUP":
+                    parents = [(made["PROTOCOL"][0], [])]
+                elif tag == "BASE-VARIANT":
+                    parents = [(made["FUNCTIONAL-GROUP"][i % groups], []),
+                               (made["ECU-SHARED-DATA"][0], [])]
+                elif tag == "ECU-VARIANT":
+                    base = made["BASE-VARIANT"][i % bases]
+                    parents = [(base, self.rng.sample(base.names, min(3, len(base.names))))]
+                else:
+                    parents = []
+                layer = Layer(self, tag, name, parents=parents)
+                for chunk in layer.fill(2000, services=services // total + (k < services % total)):
+                    out.write(chunk)
+                    written += len(chunk)
+                made.setdefault(tag, []).append(layer)
+                k += 1
+            out.write(f"{PAD[2]}</{section}>\n".encode())
+        out.write(f"{PAD[1]}</DIAG-LAYER-CONTAINER>\n</ODX>\n".encode())
+        return written
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--size-mb", type=float, required=True, help="size in MB (1 MB = 1,000,000 bytes)")
+    ap.add_argument("--size-mb", type=float, help="size in MB (1 MB = 1,000,000 bytes)")
+    ap.add_argument("--services", type=int, help="instead of a size: this many services")
+    ap.add_argument("--layers", type=int, default=50, help="layers the services spread over (50)")
     ap.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     ap.add_argument("-o", "--output", required=True, help="output file, - for standard output")
     args = ap.parse_args(argv)
-    if args.size_mb <= 0:
-        ap.error("--size-mb must be positive")
-    gen = Generator(int(args.size_mb * MB), args.seed)
+    if (args.size_mb is None) == (args.services is None):
+        ap.error("give one of --size-mb and --services")
+    if args.services is not None:
+        if args.services < 1 or args.layers < 5:
+            ap.error("--services must be positive and --layers at least 5")
+        gen = Generator(0, args.seed)
+
+        def write(f):
+            gen.write_services(f, args.services, args.layers)
+    else:
+        if args.size_mb <= 0:
+            ap.error("--size-mb must be positive")
+        gen = Generator(int(args.size_mb * MB), args.seed)
+        write = gen.write
     if args.output == "-":
-        gen.write(sys.stdout.buffer)
+        write(sys.stdout.buffer)
     else:
         with open(args.output, "wb", buffering=1 << 22) as f:
-            gen.write(f)
+            write(f)
 
 
 if __name__ == "__main__":

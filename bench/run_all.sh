@@ -13,6 +13,7 @@ command -v unzip >/dev/null || { echo "unzip not found (scripts/install-deps.sh 
 cmake --preset release >/dev/null
 targets=(odx-outline memchr-count bench_tokenize window-bench package-read)
 [ -f "$root/bench/odx_bench.cpp" ] && targets+=(odx-bench)
+[ -f "$root/bench/services_bench.cpp" ] && targets+=(services-bench)
 cmake --build --preset release --target "${targets[@]}" >/dev/null
 
 # --- inputs ------------------------------------------------------------------
@@ -134,4 +135,23 @@ if [ -x "$build/bench/odx-bench" ]; then
   row "Go to Definition, Find Usages (slowest)" "$jump us, $usages ms" "-" "-" "<= 50 ms"
   row "index memory" "$per_node bytes a node" "-" "-" "<= 16"
   row "\`--refs --count\`" "${med[refs]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[refs]}" "${med[build]}")" "<= 1.3"
+fi
+
+# The services rules on 20,000 services in 50 layers.
+if [ -x "$build/bench/services-bench" ]; then
+  svc="$data/services-20000-in-50.odx"
+  [ -f "$svc" ] || python3 "$root/bench/gen_odx.py" --services 20000 --layers 50 --seed 5 -o "$svc"
+  sv=$("$build/bench/services-bench" "$svc" "$runs" 2>/dev/null)
+  sv_build=$(echo "$sv" | awk '/^outline build/ {print $4}')
+  sv_count=$(echo "$sv" | awk '/^messages and services/ {print $4}')
+  sv_rows=$(echo "$sv" | awk '/^messages and services/ {print $11}')
+  sv_prefixes=$(echo "$sv" | awk '/^prefixes of every message/ {print $6}')
+  sv_prefix_share=$(echo "$sv" | awk '/^prefixes of every message/ {print $9}')
+  sv_effective=$(echo "$sv" | awk '/^all layers/ {print $5}')
+  sv_effective_share=$(echo "$sv" | awk '/^all layers/ {print $8}')
+  sv_first=$(echo "$sv" | awk '/^find by bytes/ {print $6}')
+  sv_find=$(echo "$sv" | awk '/^find by bytes/ {print $13}')
+  row "prefixes of every message ($sv_count messages and services)" "$sv_prefixes ms" "outline build $sv_build s" "$sv_prefix_share %" "<= 50 ms"
+  row "all layers' effective services ($sv_rows rows)" "$sv_effective ms" "outline build $sv_build s" "$sv_effective_share %" "<= 200 ms"
+  row "find by bytes after the first ($sv_first ms), slowest" "$sv_find ms" "-" "-" "<= 20 ms"
 fi
