@@ -121,23 +121,44 @@ char16_t UnitAt(const LabelView &v, uint32_t i) {
   return v.narrow ? v.narrow[i] : v.wide[i];
 }
 
+// The tags by the length of their names, so a label is held against the
+// two or three of its length only.
+struct TagsByLength {
+  std::array<std::array<uint8_t, 6>, kLongestTag + 1> tags{};
+  std::array<uint8_t, kLongestTag + 1> count{};
+};
+constexpr TagsByLength MakeTagsByLength() {
+  TagsByLength t;
+  for (std::size_t i = 0; i < std::size(kTags); ++i) {
+    const std::size_t n = kTags[i].name.size();
+    t.tags[n][t.count[n]++] = static_cast<uint8_t>(i);
+  }
+  return t;
+}
+constexpr TagsByLength kTagsByLength = MakeTagsByLength();
+
 // The tag of a label's first word; only the first few units are looked at,
 // so a description of megabytes costs no more than a short label.
 Tag TagOf(const LabelView &label) {
-  std::array<char16_t, kLongestTag> word;
+  const uint32_t limit = std::min<uint32_t>(label.length, kLongestTag + 1);
   uint32_t n = 0;
-  for (; n < label.length; ++n) {
-    const char16_t u = UnitAt(label, n);
-    if (u == u' ')
-      break;
-    if (n == kLongestTag)
-      return Tag::Other;
-    word[n] = u;
+  if (label.narrow) {
+    while (n < limit && label.narrow[n] != ' ')
+      ++n;
+  } else {
+    while (n < limit && label.wide[n] != u' ')
+      ++n;
   }
-  const std::u16string_view name(word.data(), n);
-  for (const auto &t : kTags)
-    if (t.name == name)
+  if (n > kLongestTag)
+    return Tag::Other;
+  for (uint8_t k = 0; k < kTagsByLength.count[n]; ++k) {
+    const auto &t = kTags[kTagsByLength.tags[n][k]];
+    uint32_t i = 0;
+    while (i < n && UnitAt(label, i) == t.name[i])
+      ++i;
+    if (i == n)
       return t.tag;
+  }
   return Tag::Other;
 }
 
@@ -187,8 +208,13 @@ int HexDigit(char16_t u) {
   return -1;
 }
 
+// The parts of a node known to be an element (no parent to look at).
+NodeLabel PartsOf(const OutlineStore &store, NodeHandle node) {
+  return SplitLabel(store.GetText(node), store.FindLabelNote(node));
+}
+
 LabelView ValueOf(const OutlineStore &store, NodeHandle leaf) {
-  return Trimmed(ReadNodeLabel(store, leaf).value);
+  return Trimmed(PartsOf(store, leaf).value);
 }
 
 enum class BaseType : uint8_t { Other, Unsigned, Signed, Bytes };
@@ -449,7 +475,7 @@ private:
   }
 
   LabelView Attribute(NodeHandle node, std::u16string_view name) const {
-    return FindAttribute(ReadNodeLabel(store_, node).attributes, name)
+    return FindAttribute(PartsOf(store_, node).attributes, name)
         .value_or(LabelView());
   }
 
@@ -459,10 +485,21 @@ private:
     const Open up = open_.empty() ? Open{kNoNode, Role::None, 0} : open_.back();
     const Tag tag = TagOf(store_.GetText(node));
     Open here{node, Role::None, 0};
-    // Most nodes are nothing to these rules: no further look at them.
-    if (tag != Tag::Other && IsElementNode(store_, node))
+    // Most nodes are nothing to these rules: no further look at them.  A
+    // tag that only counts below a certain parent counts nowhere else, and
+    // below a node that counts only description text standing in for an
+    // element (an unpaired DESC end tag made it) is no element.
+    if (tag != Tag::Other && IsElementHere(node, tag, up))
       here = Classify(node, tag, up);
     open_.push_back(here);
+  }
+
+  bool IsElementHere(NodeHandle node, Tag tag, const Open &up) const {
+    if (up.role == Role::None)
+      return (IsLayerTag(tag) || MessageKindOf(tag) != Kind::None) &&
+             IsElementNode(store_, node);
+    const auto *note = store_.FindLabelNote(node);
+    return !note || note->attributeStart != OutlineStore::kRawText;
   }
 
   Open Classify(NodeHandle node, Tag tag, const Open &up) {
@@ -566,7 +603,7 @@ private:
         break;
       f.codedType = node;
       {
-        const LabelView attributes = ReadNodeLabel(store_, node).attributes;
+        const LabelView attributes = PartsOf(store_, node).attributes;
         f.standardLength = SameUnits(
             FindAttribute(attributes, u"xsi:type").value_or(LabelView()),
             u"STANDARD-LENGTH-TYPE");
@@ -636,18 +673,19 @@ public:
   void Run() {
     const std::size_t n = t_.layers.size();
     parentBegin_ = Starts(t_.parents, n, [](const auto &p) { return p.layer; });
-    excludedBegin_ = Starts(t_.excluded, t_.parents.size(),
-                            [](const auto &e) { return e.parent; });
+    ParentFacts();
     OwnServices();
     memo_.assign(n, Range{});
     onLine_.assign(n, false);
     for (uint32_t root = 0; root < n; ++root) {
-      const std::vector<Services::Offer> result = Evaluate(root);
+      const std::vector<Keyed> result = Evaluate(root);
       auto &l = t_.layers[root];
       l.begin = static_cast<uint32_t>(t_.byName.size());
-      t_.byName.insert(t_.byName.end(), result.begin(), result.end());
+      for (const Keyed &k : result)
+        t_.byName.push_back(k.offer);
       l.end = static_cast<uint32_t>(t_.byName.size());
-      t_.byNode.insert(t_.byNode.end(), result.begin(), result.end());
+      t_.byNode.insert(t_.byNode.end(), t_.byName.begin() + l.begin,
+                       t_.byName.end());
       std::sort(t_.byNode.begin() + l.begin, t_.byNode.end(),
                 [](const Services::Offer &a, const Services::Offer &b) {
                   return a.service < b.service;
@@ -664,11 +702,19 @@ private:
   static constexpr uint32_t kNone = UINT32_MAX;
   static constexpr std::size_t kBudget = std::size_t{1} << 24;
 
+  // An offer with its name and the name's hash, so sorting and merging by
+  // name seldom compare the names themselves.  Services are told apart by
+  // name; an unnamed one (empty name) stands for itself.
+  struct Keyed {
+    Services::Offer offer;
+    uint32_t hash;
+    LabelView name;
+  };
   struct Range {
     uint32_t begin = kNone, end = kNone; // kNone: not kept
   };
   struct Candidate {
-    Services::Offer offer;
+    Keyed keyed;
     uint8_t priority;
   };
   struct Line { // a layer being worked out, with the line above it
@@ -691,31 +737,53 @@ private:
     return starts;
   }
 
-  // The layer a PARENT-REF leads to; kNone when it leads to no layer.
-  uint32_t Target(uint32_t parent) const {
-    const OdxIndex::Reference *r =
-        index_.FindReference(t_.parents[parent].node);
-    if (!r || r->target == kNoNode)
-      return kNone;
-    const auto it =
-        std::lower_bound(t_.layerNodes.begin(), t_.layerNodes.end(), r->target);
-    if (it == t_.layerNodes.end() || *it != r->target)
-      return kNone;
-    return static_cast<uint32_t>(it - t_.layerNodes.begin());
+  static uint32_t Hash(const LabelView &v) {
+    uint32_t h = 2166136261u;
+    for (uint32_t i = 0; i < v.length; ++i)
+      h = (h ^ UnitAt(v, i)) * 16777619u;
+    return h;
   }
 
-  LabelView NameOf(NodeHandle service) const { return index_.Name(service); }
+  Keyed KeyOf(NodeHandle service) const {
+    const LabelView name = index_.Name(service);
+    return {{service, services_.LayerOf(service)}, Hash(name), name};
+  }
 
-  // Services are told apart by name; each unnamed one stands for itself.
-  int CompareKeys(const Services::Offer &a, const Services::Offer &b) const {
-    if (const int c = CompareUnits(NameOf(a.service), NameOf(b.service)))
+  static int CompareKeys(const Keyed &a, const Keyed &b) {
+    if (a.hash != b.hash)
+      return a.hash < b.hash ? -1 : 1;
+    if (const int c = CompareUnits(a.name, b.name))
       return c;
-    if (NameOf(a.service).length > 0 || a.service == b.service)
+    if (a.name.length > 0 || a.offer.service == b.offer.service)
       return 0;
-    return a.service < b.service ? -1 : 1;
+    return a.offer.service < b.offer.service ? -1 : 1;
   }
-  bool KeyLess(const Services::Offer &a, const Services::Offer &b) const {
+  static bool KeyLess(const Keyed &a, const Keyed &b) {
     return CompareKeys(a, b) < 0;
+  }
+
+  // Where each PARENT-REF leads (a layer, else kNone) and the names its
+  // NOT-INHERITED-DIAG-COMMS hold.
+  void ParentFacts() {
+    parentTarget_.assign(t_.parents.size(), kNone);
+    for (std::size_t p = 0; p < t_.parents.size(); ++p) {
+      const OdxIndex::Reference *r = index_.FindReference(t_.parents[p].node);
+      if (!r || r->target == kNoNode)
+        continue;
+      const auto it = std::lower_bound(t_.layerNodes.begin(),
+                                       t_.layerNodes.end(), r->target);
+      if (it != t_.layerNodes.end() && *it == r->target)
+        parentTarget_[p] = static_cast<uint32_t>(it - t_.layerNodes.begin());
+    }
+    excludedBegin_.assign(t_.parents.size() + 1, 0);
+    for (std::size_t p = 0, e = 0; p < t_.parents.size(); ++p) {
+      for (; e < t_.excluded.size() && t_.excluded[e].parent == p; ++e)
+        if (const auto name = FindAttribute(
+                ReadNodeLabel(store_, t_.excluded[e].node).attributes,
+                u"SHORT-NAME"))
+          excludedNames_.push_back(*name);
+      excludedBegin_[p + 1] = static_cast<uint32_t>(excludedNames_.size());
+    }
   }
 
   // Every layer's own services by key; of two of one name the first
@@ -733,14 +801,12 @@ private:
           if (service == kNoNode)
             continue;
         }
-        own_.push_back({service, services_.LayerOf(service)});
+        own_.push_back(KeyOf(service));
       }
       const auto first = own_.begin() + static_cast<std::ptrdiff_t>(begin);
-      std::stable_sort(first, own_.end(), [this](const auto &a, const auto &b) {
-        return KeyLess(a, b);
-      });
+      std::stable_sort(first, own_.end(), KeyLess);
       own_.erase(std::unique(first, own_.end(),
-                             [this](const auto &a, const auto &b) {
+                             [](const Keyed &a, const Keyed &b) {
                                return CompareKeys(a, b) == 0;
                              }),
                  own_.end());
@@ -750,26 +816,22 @@ private:
 
   // What a parent passes on through one PARENT-REF.
   void Offer(Line &line, uint32_t parent, uint32_t from,
-             std::span<const Services::Offer> services) {
-    std::vector<LabelView> excluded;
-    for (uint32_t e = excludedBegin_[parent]; e < excludedBegin_[parent + 1];
-         ++e)
-      if (const auto name = FindAttribute(
-              ReadNodeLabel(store_, t_.excluded[e].node).attributes,
-              u"SHORT-NAME"))
-        excluded.push_back(*name);
-    for (const Services::Offer &offer : services) {
-      const LabelView name = NameOf(offer.service);
-      if (name.length > 0 &&
+             std::span<const Keyed> services) {
+    const auto excluded =
+        std::span<const LabelView>(excludedNames_)
+            .subspan(excludedBegin_[parent],
+                     excludedBegin_[parent + 1] - excludedBegin_[parent]);
+    for (const Keyed &k : services) {
+      if (k.name.length > 0 &&
           std::any_of(excluded.begin(), excluded.end(),
-                      [&](const LabelView &x) { return SameUnits(x, name); }))
+                      [&](const LabelView &x) { return SameUnits(x, k.name); }))
         continue;
-      line.offered.push_back({offer, t_.layers[from].priority});
+      line.offered.push_back({k, t_.layers[from].priority});
     }
     work_ += services.size();
   }
 
-  std::vector<Services::Offer> Evaluate(uint32_t top) {
+  std::vector<Keyed> Evaluate(uint32_t top) {
     // An explicit stack: a chain of many thousand layers must not use up
     // the call stack.
     std::vector<Line> lines;
@@ -785,7 +847,7 @@ private:
       Line &line = lines.back();
       if (line.nextParent < parentBegin_[line.layer + 1]) {
         const uint32_t parent = line.nextParent++;
-        const uint32_t from = Target(parent);
+        const uint32_t from = parentTarget_[parent];
         if (from == kNone)
           continue;
         if (onLine_[from]) {
@@ -794,7 +856,7 @@ private:
         }
         if (memo_[from].begin != kNone) {
           Offer(line, parent, from,
-                std::span<const Services::Offer>(memoOffers_)
+                std::span<const Keyed>(memoOffers_)
                     .subspan(memo_[from].begin,
                              memo_[from].end - memo_[from].begin));
           continue;
@@ -803,7 +865,7 @@ private:
         start(from);
         continue;
       }
-      std::vector<Services::Offer> result = Settle(line, lines.size() == 1);
+      std::vector<Keyed> result = Settle(line, lines.size() == 1);
       const bool cut = line.cut;
       const uint32_t layer = line.layer;
       if (!cut || work_ > kBudget) {
@@ -821,28 +883,28 @@ private:
     }
   }
 
-  std::vector<Services::Offer> Settle(Line &line, bool top) {
+  std::vector<Keyed> Settle(Line &line, bool top) {
     ++work_;
     std::vector<Candidate> &offered = line.offered;
     std::stable_sort(offered.begin(), offered.end(),
-                     [this](const Candidate &a, const Candidate &b) {
-                       return KeyLess(a.offer, b.offer);
+                     [](const Candidate &a, const Candidate &b) {
+                       return KeyLess(a.keyed, b.keyed);
                      });
-    const auto own = std::span<const Services::Offer>(own_).subspan(
+    const auto own = std::span<const Keyed>(own_).subspan(
         ownBegin_[line.layer],
         ownBegin_[line.layer + 1] - ownBegin_[line.layer]);
-    std::vector<Services::Offer> result;
+    std::vector<Keyed> result;
     result.reserve(own.size() + offered.size());
     std::size_t o = 0;
     std::vector<NodeHandle> others;
     for (std::size_t i = 0; i < offered.size();) {
+      const Keyed &key = offered[i].keyed;
       std::size_t j = i + 1;
-      while (j < offered.size() &&
-             CompareKeys(offered[j].offer, offered[i].offer) == 0)
+      while (j < offered.size() && CompareKeys(offered[j].keyed, key) == 0)
         ++j;
-      while (o < own.size() && KeyLess(own[o], offered[i].offer))
+      while (o < own.size() && KeyLess(own[o], key))
         result.push_back(own[o++]);
-      if (o < own.size() && CompareKeys(own[o], offered[i].offer) == 0) {
+      if (o < own.size() && CompareKeys(own[o], key) == 0) {
         i = j; // the layer's own service overrides them all
         continue;
       }
@@ -851,19 +913,20 @@ private:
       for (std::size_t k = i + 1; k < j; ++k)
         if (offered[k].priority > offered[win].priority)
           win = k;
+      const Services::Offer &winner = offered[win].keyed.offer;
       if (top) {
         others.clear();
         for (std::size_t k = i; k < j; ++k)
           if (offered[k].priority == offered[win].priority &&
-              offered[k].offer.service != offered[win].offer.service)
-            others.push_back(offered[k].offer.service);
+              offered[k].keyed.offer.service != winner.service)
+            others.push_back(offered[k].keyed.offer.service);
         std::sort(others.begin(), others.end());
         others.erase(std::unique(others.begin(), others.end()), others.end());
         for (const NodeHandle other : others)
-          NoteConflict(line.layer, offered[win].offer,
-                       {other, services_.LayerOf(other)});
+          NoteConflict(line.layer, offered[win].keyed,
+                       services_.LayerOf(other));
       }
-      result.push_back(offered[win].offer);
+      result.push_back(offered[win].keyed);
       i = j;
     }
     while (o < own.size())
@@ -872,26 +935,26 @@ private:
     return result;
   }
 
-  void NoteConflict(uint32_t layer, const Services::Offer &winner,
-                    const Services::Offer &other) {
+  void NoteConflict(uint32_t layer, const Keyed &winner, NodeHandle other) {
     auto layerName = [this](NodeHandle l) {
       return l == kNoNode ? QString() : index_.Name(l).toQString();
     };
     t_.conflicts.push_back(
         {t_.layers[layer].node,
          QStringLiteral("%1 is inherited from %2 and from %3")
-             .arg(NameOf(winner.service).toQString(), layerName(winner.from),
-                  layerName(other.from))});
+             .arg(winner.name.toQString(), layerName(winner.offer.from),
+                  layerName(other))});
   }
 
   const OutlineStore &store_;
   const OdxIndex &index_;
   const Services &services_;
   ServiceTables &t_;
-  std::vector<uint32_t> parentBegin_, excludedBegin_, ownBegin_;
-  std::vector<Services::Offer> own_; // each layer's by key
-  std::vector<Range> memo_;          // per layer, into memoOffers_
-  std::vector<Services::Offer> memoOffers_;
+  std::vector<uint32_t> parentBegin_, parentTarget_, excludedBegin_, ownBegin_;
+  std::vector<LabelView> excludedNames_;
+  std::vector<Keyed> own_;  // each layer's by key
+  std::vector<Range> memo_; // per layer, into memoOffers_
+  std::vector<Keyed> memoOffers_;
   std::vector<bool> onLine_;
   std::size_t work_ = 0;
 };
