@@ -155,6 +155,14 @@ void TfrmODXViewer::ListServices(NodeHandle node) {
         tr("%1 lies in no diagnostic layer.").arg(DisplayName(node)));
     return;
   }
+  const NodeHandle incomplete = odxServices_->Incomplete();
+  if (incomplete != kNoNode && layer >= incomplete) {
+    statusLine_->showMessage(
+        tr("The services of %1 were not worked out: inheritance makes too "
+           "many in all.")
+            .arg(DisplayName(layer)));
+    return;
+  }
   {
     outline::StoreUpdate bracket(results_);
     results_.Clear();

@@ -367,6 +367,7 @@ struct ServiceTables {
   std::vector<Excluded> excluded; // by parent, then pre-order
 
   bool effectiveBuilt = false;
+  NodeHandle incomplete = kNoNode;     // the first layer left out
   std::vector<Services::Offer> byName; // each layer's range by name
   std::vector<Services::Offer> byNode; // the same ranges by element
   std::vector<Services::Conflict> conflicts;
@@ -677,7 +678,15 @@ public:
     OwnServices();
     memo_.assign(n, Range{});
     onLine_.assign(n, false);
+    // Inheritance may multiply the services (a chain of layers each holding
+    // all of a large parent's): past a few rows a node, the remaining
+    // layers are left out and said to be.
+    const std::size_t cap = 4 * std::size_t{store_.GetCount()} + (1u << 20);
     for (uint32_t root = 0; root < n; ++root) {
+      if (t_.byName.size() + memoOffers_.size() > cap) {
+        t_.incomplete = t_.layers[root].node;
+        break;
+      }
       const std::vector<Keyed> result = Evaluate(root);
       auto &l = t_.layers[root];
       l.begin = static_cast<uint32_t>(t_.byName.size());
@@ -700,15 +709,15 @@ public:
 
 private:
   static constexpr uint32_t kNone = UINT32_MAX;
-  static constexpr std::size_t kBudget = std::size_t{1} << 24;
+  static constexpr std::size_t kBudget = std::size_t{1} << 22;
 
-  // An offer with its name and the name's hash, so sorting and merging by
-  // name seldom compare the names themselves.  Services are told apart by
-  // name; an unnamed one (empty name) stands for itself.
+  // An offer with its name's hash, so sorting and merging by name seldom
+  // compare the names themselves.  Services are told apart by name; an
+  // unnamed one (empty name) stands for itself.
   struct Keyed {
     Services::Offer offer;
     uint32_t hash;
-    LabelView name;
+    uint32_t name; // into names_
   };
   struct Range {
     uint32_t begin = kNone, end = kNone; // kNone: not kept
@@ -744,21 +753,25 @@ private:
     return h;
   }
 
-  Keyed KeyOf(NodeHandle service) const {
+  Keyed KeyOf(NodeHandle service) {
     const LabelView name = index_.Name(service);
-    return {{service, services_.LayerOf(service)}, Hash(name), name};
+    names_.push_back(name);
+    return {{service, services_.LayerOf(service)},
+            Hash(name),
+            static_cast<uint32_t>(names_.size() - 1)};
   }
+  const LabelView &NameOf(const Keyed &k) const { return names_[k.name]; }
 
-  static int CompareKeys(const Keyed &a, const Keyed &b) {
+  int CompareKeys(const Keyed &a, const Keyed &b) const {
     if (a.hash != b.hash)
       return a.hash < b.hash ? -1 : 1;
-    if (const int c = CompareUnits(a.name, b.name))
+    if (const int c = CompareUnits(NameOf(a), NameOf(b)))
       return c;
-    if (a.name.length > 0 || a.offer.service == b.offer.service)
+    if (NameOf(a).length > 0 || a.offer.service == b.offer.service)
       return 0;
     return a.offer.service < b.offer.service ? -1 : 1;
   }
-  static bool KeyLess(const Keyed &a, const Keyed &b) {
+  bool KeyLess(const Keyed &a, const Keyed &b) const {
     return CompareKeys(a, b) < 0;
   }
 
@@ -804,9 +817,11 @@ private:
         own_.push_back(KeyOf(service));
       }
       const auto first = own_.begin() + static_cast<std::ptrdiff_t>(begin);
-      std::stable_sort(first, own_.end(), KeyLess);
+      std::stable_sort(
+          first, own_.end(),
+          [this](const Keyed &a, const Keyed &b) { return KeyLess(a, b); });
       own_.erase(std::unique(first, own_.end(),
-                             [](const Keyed &a, const Keyed &b) {
+                             [this](const Keyed &a, const Keyed &b) {
                                return CompareKeys(a, b) == 0;
                              }),
                  own_.end());
@@ -822,9 +837,10 @@ private:
             .subspan(excludedBegin_[parent],
                      excludedBegin_[parent + 1] - excludedBegin_[parent]);
     for (const Keyed &k : services) {
-      if (k.name.length > 0 &&
+      const LabelView &name = NameOf(k);
+      if (name.length > 0 &&
           std::any_of(excluded.begin(), excluded.end(),
-                      [&](const LabelView &x) { return SameUnits(x, k.name); }))
+                      [&](const LabelView &x) { return SameUnits(x, name); }))
         continue;
       line.offered.push_back({k, t_.layers[from].priority});
     }
@@ -887,7 +903,7 @@ private:
     ++work_;
     std::vector<Candidate> &offered = line.offered;
     std::stable_sort(offered.begin(), offered.end(),
-                     [](const Candidate &a, const Candidate &b) {
+                     [this](const Candidate &a, const Candidate &b) {
                        return KeyLess(a.keyed, b.keyed);
                      });
     const auto own = std::span<const Keyed>(own_).subspan(
@@ -942,7 +958,7 @@ private:
     t_.conflicts.push_back(
         {t_.layers[layer].node,
          QStringLiteral("%1 is inherited from %2 and from %3")
-             .arg(winner.name.toQString(), layerName(winner.offer.from),
+             .arg(NameOf(winner).toQString(), layerName(winner.offer.from),
                   layerName(other))});
   }
 
@@ -952,8 +968,9 @@ private:
   ServiceTables &t_;
   std::vector<uint32_t> parentBegin_, parentTarget_, excludedBegin_, ownBegin_;
   std::vector<LabelView> excludedNames_;
-  std::vector<Keyed> own_;  // each layer's by key
-  std::vector<Range> memo_; // per layer, into memoOffers_
+  std::vector<LabelView> names_; // of the services met
+  std::vector<Keyed> own_;       // each layer's by key
+  std::vector<Range> memo_;      // per layer, into memoOffers_
   std::vector<Keyed> memoOffers_;
   std::vector<bool> onLine_;
   std::size_t work_ = 0;
@@ -1139,6 +1156,8 @@ std::span<const Services::Offer> Services::Effective(NodeHandle layer) const {
   const auto &l = t.layers[static_cast<std::size_t>(it - t.layerNodes.begin())];
   return std::span<const Offer>(t.byNode).subspan(l.begin, l.end - l.begin);
 }
+
+NodeHandle Services::Incomplete() const { return Inherited().incomplete; }
 
 std::span<const Services::Conflict> Services::Conflicts() const {
   return Inherited().conflicts;

@@ -69,9 +69,11 @@ std::size_t ListServicesByBytes(const outline::OutlineStore &items,
 }
 
 std::size_t ListEffectiveServices(const outline::OutlineStore &items,
-                                  bool countOnly, OutlineWriter &out) {
+                                  bool countOnly, OutlineWriter &out,
+                                  bool &complete) {
   const odx::OdxIndex index(items);
   const odx::Services services(items, index);
+  complete = services.Incomplete() == kNoNode;
   std::size_t rows = 0;
   for (const NodeHandle layer : services.Layers()) {
     for (const odx::Services::Offer &offer : services.Effective(layer)) {

@@ -20,7 +20,10 @@ std::size_t ListServicesByBytes(const outline::OutlineStore &items,
 //  --services: {"layer","service","prefix","from","index"} for every
 //  layer's effective services, layers in pre-order, services in the order of
 //  their defining elements; "prefix" is "" but for a DIAG-SERVICE.
+// `complete` is false when some layers' services were left out (too many
+// in all).
 std::size_t ListEffectiveServices(const outline::OutlineStore &items,
-                                  bool countOnly, OutlineWriter &out);
+                                  bool countOnly, OutlineWriter &out,
+                                  bool &complete);
 
 } // namespace tools

@@ -300,12 +300,18 @@ int Run(const Options &o) {
     break;
   case Listing::Bytes:
   case Listing::Services: {
+    bool complete = true;
     const std::size_t rows =
         o.listing == Listing::Bytes
             ? tools::ListServicesByBytes(items, o.bytes, o.count, out)
-            : tools::ListEffectiveServices(items, o.count, out);
+            : tools::ListEffectiveServices(items, o.count, out, complete);
     if (o.count)
       out.Raw(std::to_string(rows) + "\n");
+    if (!complete) {
+      std::fprintf(stderr, "odx-outline: some layers' services were left "
+                           "out: inheritance makes too many in all\n");
+      status = 1;
+    }
     break;
   }
   }

@@ -299,5 +299,25 @@ TEST_F(ServicesTest, EffectiveServicesOfLayers) {
   }
 }
 
+// A chain of layers, each inheriting all of a large one: past four rows a
+// node the later layers are left out, and said to be, rather than kept.
+TEST_F(ServicesTest, InheritanceThatMultipliesIsCutShortAndSaysSo) {
+  std::string body = "<ODX><D><BASE-VARIANT ID=\"L0\"><DIAG-COMMS>";
+  for (int i = 0; i < 2000; ++i)
+    body += "<DIAG-SERVICE><SHORT-NAME>s" + std::to_string(i) +
+            "</SHORT-NAME></DIAG-SERVICE>";
+  body += "</DIAG-COMMS></BASE-VARIANT>";
+  for (int i = 1; i <= 600; ++i)
+    body += "<ECU-VARIANT ID=\"L" + std::to_string(i) +
+            "\"><PARENT-REFS><PARENT-REF ID-REF=\"L" + std::to_string(i - 1) +
+            "\"/></PARENT-REFS></ECU-VARIANT>";
+  Build(body + "</D></ODX>");
+  const NodeHandle cut = services.Incomplete();
+  ASSERT_NE(cut, kNoNode);
+  EXPECT_EQ(services.Effective(services.Layers()[1]).size(), 2000u);
+  EXPECT_TRUE(services.Effective(cut).empty());
+  EXPECT_EQ(services.Effective(services.Layers().back()).size(), 0u);
+}
+
 } // namespace
 } // namespace odx

@@ -104,6 +104,11 @@ public:
   // elements; empty for a node that is no layer.
   std::span<const Offer> Effective(outline::NodeHandle layer) const;
 
+  // The first layer whose services were left out because all layers'
+  // together would hold too many (more than four a node); it and the
+  // layers after it list none.  kNoNode when every layer was worked out.
+  outline::NodeHandle Incomplete() const;
+
   struct Conflict {
     outline::NodeHandle layer; // the inheriting layer
     QString reason;            // "NAME is inherited from A and from B"
