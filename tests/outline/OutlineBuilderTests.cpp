@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <string>
@@ -15,22 +16,43 @@ namespace {
 
 class OutlineBuilderTest : public ::testing::Test {
 protected:
-  // The outline of `body` placed after a 21-byte declaration.
+  // The outline of `body` placed after a 21-byte declaration; read from
+  // memory in pieces cut at every byte, it must come out the same.
   std::string Outline(const std::string &body) {
     const QString path = dir.filePath("in.xml");
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(("<?xml version=\"1.0\"?>\n" + body).c_str());
+    const QByteArray bytes = ("<?xml version=\"1.0\"?>\n" + body).c_str();
+    f.write(bytes);
     f.close();
-    return BuildFile(path);
+    const std::string whole = BuildFile(path);
+    ExpectSameWhereverCut(bytes, whole);
+    return whole;
   }
 
-  // One line per node: indent by depth, image, label, and the store's note
-  // if any (" @N": the attributes start at unit N; " @raw": raw text).
+  // A small buffer and short reads after the cut, so that tokens, texts,
+  // descriptions and wide characters all straddle reads.
+  void ExpectSameWhereverCut(const QByteArray &bytes,
+                             const std::string &whole) {
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    for (std::size_t cut = 1; cut <= std::size_t(bytes.size());
+         cut += cut < 512 ? 1 : 7) {
+      BuildOutlineFromBytes({data, std::size_t(bytes.size())}, cutStore,
+                            cutAround, cutAround, ReadShape{cut, 5, 64});
+      EXPECT_EQ(Lines(cutStore), whole) << "cut at " << cut;
+    }
+  }
+
   std::string BuildFile(const QString &path) {
     cvexString p;
     p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
     status = BuildOutline(p, store, around, around);
+    return Lines(store);
+  }
+
+  // One line per node: indent by depth, image, label, and the store's note
+  // if any (" @N": the attributes start at unit N; " @raw": raw text).
+  static std::string Lines(const OutlineStore &store) {
     std::string out;
     for (uint32_t i = 0; i < store.GetCount(); ++i) {
       out += std::string(2 * (store.Depth(i) - 1), ' ') +
@@ -49,6 +71,8 @@ protected:
   QTemporaryDir dir;
   BuildStatus status = BuildStatus::Built;
   OutlineStore store;
+  OutlineStore cutStore;
+  RecordingSurroundings cutAround;
   RecordingSurroundings around;
 };
 
@@ -128,6 +152,9 @@ TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
       {"utf16le", QByteArray("\xFF\xFE") +
                       QByteArray(reinterpret_cast<const char *>(text.utf16()),
                                  text.size() * 2)},
+      {"utf16be", QStringEncoder(QStringConverter::Utf16BE,
+                                 QStringConverter::Flag::WriteBom)(text)},
+      {"utf32le", QStringEncoder(QStringConverter::Utf32LE)(text)},
   };
   for (const auto &f : files) {
     const QString path = dir.filePath(f.name);
@@ -136,6 +163,7 @@ TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
     file.write(f.bytes);
     file.close();
     EXPECT_EQ(BuildFile(path), expected) << f.name;
+    ExpectSameWhereverCut(f.bytes, expected);
   }
 }
 
