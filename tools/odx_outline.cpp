@@ -12,6 +12,7 @@
 #include "outline/Surroundings.h"
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
+#include "tools/DiffListing.h"
 #include "tools/OutlineWriter.h"
 
 #include <QString>
@@ -25,8 +26,10 @@
 
 namespace {
 
-const char kUsage[] = "usage: odx-outline [--json] [--names] [--filter TERM | "
-                      "--refs | --unresolved] [--count] FILE\n";
+const char kUsage[] =
+    "usage: odx-outline [--json] [--names] [--filter TERM | "
+    "--refs | --unresolved] [--count] FILE\n"
+    "       odx-outline --diff [--json | --count] [--ignore TAG]... OLD NEW\n";
 
 // Exit status of --unresolved when at least one reference resolves to
 // nothing.
@@ -53,6 +56,8 @@ struct Options {
   Listing listing = Listing::Outline;
   std::string term;
   const char *file = nullptr;
+  bool diff = false;
+  tools::DiffRequest request; // --diff
 };
 
 bool ParseArguments(int argc, char **argv, Options &o) {
@@ -74,15 +79,33 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       if (o.listing != Listing::Outline)
         return false;
       o.listing = a[2] == 'r' ? Listing::References : Listing::Unresolved;
+    } else if (std::strcmp(a, "--diff") == 0) {
+      o.diff = true;
+    } else if (std::strcmp(a, "--ignore") == 0) {
+      if (i + 1 >= argc)
+        return false;
+      o.request.ignoredTags.push_back(argv[++i]);
     } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
       o.file = argv[++i];
-    } else if ((a[0] == '-' && a[1] == '-') || o.file) {
-      return false; // an unknown option, or a second file
+    } else if (a[0] == '-' && a[1] == '-') {
+      return false; // an unknown option
+    } else if (o.file) {
+      if (o.request.newPath)
+        return false; // a third file
+      o.request.newPath = a;
     } else {
       o.file = a;
     }
   }
-  return o.file != nullptr;
+  if (o.diff) {
+    // A listing of one outline does not mix with a comparison of two.
+    o.request.oldPath = o.file;
+    o.request.json = o.json;
+    o.request.count = o.count;
+    return o.request.newPath && !o.names && o.listing == Listing::Outline &&
+           !(o.json && o.count);
+  }
+  return o.file && !o.request.newPath && o.request.ignoredTags.empty();
 }
 
 void AssignQString(cvexString &s, const QString &q) {
@@ -215,7 +238,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    return Run(options);
+    return options.diff ? tools::RunDiff(options.request) : Run(options);
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "odx-outline: out of memory\n");
   } catch (const std::exception &e) {
