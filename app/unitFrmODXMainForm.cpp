@@ -108,6 +108,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   FitMinimumSize();
   createActions();
   SetUpReferences();
+  CreateMenuBar();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -159,8 +160,11 @@ void TfrmODXViewer::showEvent(QShowEvent *event) {
     return;
   shownOnce_ = true;
   const int statusHeight = statusLine_->sizeHint().height();
-  resize(width(), height() - statusHeight_ + statusHeight);
+  const int menuHeight = layout()->menuBar()->sizeHint().height();
+  resize(width(),
+         height() - statusHeight_ + statusHeight - menuHeight_ + menuHeight);
   statusHeight_ = statusHeight;
+  menuHeight_ = menuHeight;
   FitMinimumSize();
   if (const QScreen *s = screen())
     move(s->availableGeometry().center() - frameGeometry().center() + pos());
@@ -236,6 +240,7 @@ void TfrmODXViewer::txtODXFilePathChange() {
 void TfrmODXViewer::TntButton1Click() {
   // Hits of the old outline would lead into the new one: they go with it.
   results_.Clear();
+  lblNotLoaded_->setVisible(false);
 
   cvexString path;
   ToCvex(ui->txtODXFilePath->text(), path);
@@ -257,6 +262,7 @@ void TfrmODXViewer::TntButton1Click() {
   }
   switch (built) {
   case outline::BuildStatus::Built:
+    OfferFolder();
     break;
   case outline::BuildStatus::Empty:
     statusLine_->showMessage(

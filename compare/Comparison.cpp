@@ -30,7 +30,7 @@ void SetBit(std::vector<uint64_t> &bits, uint32_t i) {
   bits[i >> 6] |= uint64_t{1} << (i & 63);
 }
 
-// A database of members: a package (or, once folders open, a folder).
+// A database of members: a package or a folder.
 bool IsDatabase(const outline::OutlineStore &store) {
   return store.IsPackage();
 }

@@ -185,10 +185,7 @@ void Tree::ReleaseFingerprints() {
   std::unordered_map<NodeHandle, uint64_t>().swap(paths_);
 }
 
-bool Tree::IsMemberNode(NodeHandle h, NodeHandle parent) const {
-  (void)h;
-  return store_.IsPackage() && parent == kNoNode;
-}
+bool Tree::IsMemberNode(NodeHandle h) const { return store_.IsMember(h); }
 
 bool Tree::IsIgnoredTag(const LabelView &label) const {
   const LabelView tag = Piece(label, 0, FirstSpace(label));
@@ -219,7 +216,7 @@ void Tree::ForwardPass() {
     const LabelView label = store_.GetText(x);
     const uint8_t up = parent == kNoNode ? 0 : flags_[parent];
     uint8_t f;
-    if (IsMemberNode(x, parent)) {
+    if (IsMemberNode(x)) {
       f = kMember;
     } else if ((up & kDescription) || rawNote) {
       f = kText;

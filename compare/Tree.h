@@ -122,7 +122,7 @@ private:
   void ForwardPass();
   uint64_t OwnHash(outline::NodeHandle h);
   bool IsIgnoredTag(const outline::LabelView &label) const;
-  bool IsMemberNode(outline::NodeHandle h, outline::NodeHandle parent) const;
+  bool IsMemberNode(outline::NodeHandle h) const;
 
   const outline::OutlineStore &store_;
   const odx::OdxIndex &index_;

@@ -17,10 +17,11 @@ QString ElementPath(const OutlineStore &store, NodeHandle node) {
   QStringList names;
   cvexString name;
   for (NodeHandle n = node; n != kNoNode; n = store.Parent(n)) {
-    // A package's member is named by all of its name, spaces included.
-    if (store.IsPackage() && store.Parent(n) == kNoNode) {
+    // A file or a package's member is named by all of its name, spaces
+    // included.
+    if (store.IsMember(n)) {
       names.append(store.GetText(n).toQString());
-      break;
+      continue;
     }
     PickElementName(store.GetText(n), name);
     names.append(name.AsWide());

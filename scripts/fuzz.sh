@@ -41,13 +41,10 @@ fi
 seeds="$work/seeds-xml"
 mkdir -p "$seeds"
 cp samples/*.odx tests/data/corpus/*.odx* tests/data/corpus/*.xml "$seeds/" 2>/dev/null
-gen=../shared/tools/gen_odx.py
-if [ -f "$gen" ]; then
-  for s in 1 2 3; do
-    [ -f "$seeds/gen-$s.odx" ] ||
-      python3 "$gen" --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
-  done
-fi
+for s in 1 2 3; do
+  [ -f "$seeds/gen-$s.odx" ] ||
+    python3 bench/gen_odx.py --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
+done
 
 # Package seeds: the real package and small ones packed from the XML seeds.
 seeds_pdx="$work/seeds-pdx"

@@ -8,6 +8,7 @@
 #include "outline/Surroundings.h"
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
+#include "platform/Folder.h"
 #include "tools/OutlineWriter.h"
 
 #include <QString>
@@ -51,7 +52,9 @@ void Open(const char *file, outline::OutlineStore &store, Opened &out) {
 
 bool Failed(const char *file, const Opened &o) {
   if (o.status == outline::BuildStatus::Empty)
-    std::fprintf(stderr, "odx-outline: %s: the file is empty\n", file);
+    std::fprintf(stderr, "odx-outline: %s: %s\n", file,
+                 platform::IsFolder(o.path.buffer) ? "holds no ODX files"
+                                                   : "the file is empty");
   if (o.status != outline::BuildStatus::CouldNotOpen &&
       o.status != outline::BuildStatus::TooLarge)
     return false;

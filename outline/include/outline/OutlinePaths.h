@@ -8,7 +8,8 @@ namespace outline {
 
 // "ODX/DIAG-LAYER-CONTAINER/SHORT-NAME": the element name (first word of the
 // label) of every node from the top level down to `node`, joined by '/'.
-// In a package the path starts with the member's whole name.  Empty for
+// Files and package members (OutlineStore::IsMember) appear by their
+// whole names.  Empty for
 // kNoNode or a handle out of range.
 QString ElementPath(const OutlineStore &store, NodeHandle node);
 
