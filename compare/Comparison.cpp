@@ -361,8 +361,9 @@ void Comparison::Impl::PairDuplicates(Child *o, std::size_t no, Child *n,
   const std::size_t both = std::min(restOld.size(), restNew.size());
   for (std::size_t k = 0; k < both; ++k)
     Pair(restOld[k].node, restNew[k].node, false);
-  counts_.removed += restOld.size() - both;
-  counts_.added += restNew.size() - both;
+  // Those still left may be renames.
+  leftOld_.insert(leftOld_.end(), restOld.begin() + both, restOld.end());
+  leftNew_.insert(leftNew_.end(), restNew.begin() + both, restNew.end());
 }
 
 // Members left pair by their documents' names: a file renamed with its
@@ -441,7 +442,7 @@ uint64_t Comparison::Impl::RenameTag(const Tree &tree, NodeHandle h) const {
 }
 
 // The distinct keys of the children a rename is judged on, sorted; the
-// naming SHORT-NAME left out.
+// SHORT-NAME leaves left out.
 void Comparison::Impl::RenameKeys(const Tree &tree, NodeHandle h,
                                   std::vector<uint64_t> &out) {
   NodeHandle base = h;
@@ -450,11 +451,10 @@ void Comparison::Impl::RenameKeys(const Tree &tree, NodeHandle h,
     if (doc != kNoNode)
       base = doc;
   }
-  const NodeHandle name = tree.NameChild(base);
   const std::size_t from = out.size();
   for (NodeHandle c = tree.FirstChild(base); c != kNoNode;
        c = tree.NextSibling(base, c))
-    if (c != name)
+    if (tree.Kind(c) != kElement || !detail::Same(tree.Tag(c), u"SHORT-NAME"))
       out.push_back(tree.KeyHash(c));
   std::sort(out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
   out.erase(

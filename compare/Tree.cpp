@@ -352,6 +352,14 @@ LabelView Tree::Tag(NodeHandle h) const {
                : Piece(label, 0, MemberNameLength(label));
   case kText:
     return ViewOf(kTextKey);
+  case kOther: {
+    // A processing instruction's target: "<?x?>" reads "?x?" whole.
+    const uint32_t space = FirstSpace(label);
+    const bool closed = space == label.length && space > 1 &&
+                        UnitAt(label, 0) == u'?' &&
+                        UnitAt(label, space - 1) == u'?';
+    return Piece(label, 0, closed ? space - 1 : space);
+  }
   default:
     return Piece(label, 0, FirstSpace(label));
   }
@@ -449,7 +457,9 @@ const odx::OdxIndex::Reference *Tree::FindReference(NodeHandle h) const {
 }
 
 NodeHandle Tree::EffectiveTarget(const odx::OdxIndex::Reference *r) const {
-  if (!r || r->target >= count_ || IsIgnored(r->target))
+  // Names are identity here: a reference by name reads as its text.
+  if (!r || r->kind != odx::OdxIndex::ReferenceKind::ById ||
+      r->target >= count_ || IsIgnored(r->target))
     return kNoNode;
   return r->target;
 }
@@ -463,12 +473,7 @@ Normalised Tree::Normalise(NodeHandle h, bool blankReference) const {
   if (attributes.length == 0 || (!blankReference && !MayHoldId(attributes)))
     return n;
   // The first of each name counts, as the attribute reader finds it.
-  bool seenId = false, seenRef = false, seenDoc = false, seenName = false;
-  bool byId = false;
-  Normalised::Hole reference[2];
-  int referenceHoles = 0;
-  Normalised::Hole shortName{0, 0};
-  bool haveShortName = false;
+  bool seenId = false, seenRef = false;
   ScanAttributes(
       attributes, [&](const LabelView &name, const LabelView &value) {
         const Normalised::Hole hole{OffsetIn(n.label, value), value.length};
@@ -476,37 +481,24 @@ Normalised Tree::Normalise(NodeHandle h, bool blankReference) const {
           seenId = true;
           n.holes[n.count++] = hole;
         } else if (name.length == 6 && !seenRef && Same(name, u"ID-REF")) {
-          seenRef = byId = true;
-          reference[referenceHoles++] = hole;
-        } else if (name.length == 6 && !seenDoc && Same(name, u"DOCREF")) {
-          seenDoc = true;
-          reference[referenceHoles++] = hole;
-        } else if (name.length == kShortName.size() && !seenName &&
-                   Same(name, kShortName)) {
-          seenName = haveShortName = true;
-          shortName = hole;
+          seenRef = true;
+          if (blankReference)
+            n.holes[n.count++] = hole;
         }
-        return true;
+        return !(seenId && seenRef);
       });
-  if (blankReference) {
-    if (byId) {
-      for (int i = 0; i < referenceHoles; ++i)
-        n.holes[n.count++] = reference[i];
-    } else if (haveShortName) {
-      n.holes[n.count++] = shortName;
-    }
-  }
-  // In label order (at most three).
-  for (int i = 1; i < n.count; ++i)
-    for (int j = i; j > 0 && n.holes[j].from < n.holes[j - 1].from; --j)
-      std::swap(n.holes[j], n.holes[j - 1]);
+  if (n.count == 2 && n.holes[1].from < n.holes[0].from)
+    std::swap(n.holes[0], n.holes[1]);
   return n;
 }
 
 std::u16string Tree::PathText(NodeHandle h) const {
+  // A single file's stand-in has no node: it shows in a path only when the
+  // path is its own.
   std::vector<NodeHandle> chain;
   for (NodeHandle a = h; a != kRoot; a = Parent(a))
-    chain.push_back(a);
+    if (a != kStandIn || a == h)
+      chain.push_back(a);
   std::u16string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (!path.empty())

@@ -34,13 +34,13 @@ enum NodeFlags : uint8_t {
 };
 
 // Where an element's label holds values the comparison leaves out: the ID
-// value, and a reference's own values when both sides lead to a pair.
+// value, and a reference's ID-REF value when both sides lead to a pair.
 struct Normalised {
   outline::LabelView label;
   struct Hole {
     uint32_t from, length;
   };
-  Hole holes[3];
+  Hole holes[2];
   int count = 0;
 };
 
@@ -102,10 +102,10 @@ public:
     return references_;
   }
   const odx::OdxIndex::Reference *FindReference(outline::NodeHandle h) const;
-  // The node a reference leads to as the comparison sees it: kNoNode when
-  // it resolves to nothing or into an ignored subtree.
+  // The node a reference by ID leads to as the comparison sees it: kNoNode
+  // when it resolves to nothing or into an ignored subtree.
   outline::NodeHandle EffectiveTarget(const odx::OdxIndex::Reference *r) const;
-  // `blankReference`: leave out the reference's own values too.
+  // `blankReference`: leave out the ID-REF value too.
   Normalised Normalise(outline::NodeHandle h, bool blankReference) const;
   odx::NodeLabel Parts(outline::NodeHandle h,
                        const outline::LabelView &label) const;
