@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
-           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package
+           fuzz_file_lines fuzz_outline fuzz_links fuzz_filter fuzz_package
            fuzz_package_outline fuzz_compare)
 fi
 
@@ -76,6 +76,7 @@ for t in "${targets[@]}"; do
     # builder; longer ones only slow each execution down.
     fuzz_tokens|fuzz_outline|fuzz_filter|fuzz_compare) extra=("$seeds"); maxlen=1024 ;;
     fuzz_package|fuzz_package_outline) extra=("$seeds_pdx"); maxlen=65536 ;;
+    fuzz_links) extra=(-dict="$root/fuzz/links.dict"); maxlen=1024 ;;
     *) extra=(); maxlen=4096 ;;
   esac
   log="$work/$t.log"
