@@ -1,6 +1,7 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "Comparing.h"
 #include "WindowParts.h"
 #include "app/BusyCursor.h"
 #include "app/ProductInfo.h"
@@ -109,6 +110,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   createActions();
   SetUpReferences();
   CreateMenuBar();
+  SetUpComparison();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -238,7 +240,9 @@ void TfrmODXViewer::txtODXFilePathChange() {
 }
 
 void TfrmODXViewer::TntButton1Click() {
-  // Hits of the old outline would lead into the new one: they go with it.
+  // Hits of the old outline would lead into the new one: they go with it,
+  // and so does a comparison of it.
+  StopComparing();
   results_.Clear();
   lblNotLoaded_->setVisible(false);
 

@@ -1,5 +1,6 @@
 #include "tools/DiffListing.h"
 
+#include "compare/ChangeList.h"
 #include "compare/Comparison.h"
 #include "foundation/cvexString.h"
 #include "odx/OdxIndex.h"
@@ -9,6 +10,7 @@
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
 #include "platform/Folder.h"
+#include "platform/Utf8.h"
 #include "tools/OutlineWriter.h"
 
 #include <QString>
@@ -92,20 +94,14 @@ public:
       : diff_(diff), old_(olds), new_(news), json_(json), out_(out) {}
 
   void operator()(const compare::Change &c) {
+    if (!json_)
+      return Text(c);
     const bool removed = c.kind == compare::ChangeKind::Removed;
-    const std::u16string path = removed
-                                    ? diff_.Path(compare::Side::Old, c.oldNode)
-                                    : diff_.Path(compare::Side::New, c.newNode);
-    if (json_)
-      Json(c, path);
-    else
-      Text(c, path);
+    Json(c, removed ? diff_.Path(compare::Side::Old, c.oldNode)
+                    : diff_.Path(compare::Side::New, c.newNode));
   }
 
 private:
-  LabelView Label(const outline::OutlineStore &store, NodeHandle node) const {
-    return node < store.GetCount() ? store.GetText(node) : LabelView();
-  }
   void Index(NodeHandle node, const outline::OutlineStore &store) {
     out_.Raw(node < store.GetCount() ? std::to_string(node) : "null");
   }
@@ -130,20 +126,20 @@ private:
     JsonLabelOrNull(c.newNode, new_);
     out_.Raw("}\n");
   }
-  void Text(const compare::Change &c, const std::u16string &path) {
-    static constexpr const char *kMark[] = {"+ ", "- ", "~ ", "= "};
-    out_.Raw(kMark[static_cast<int>(c.kind)]);
-    out_.TextLabel(ViewOf(path));
-    if (c.kind == compare::ChangeKind::Changed) {
-      out_.Raw(": ");
-      out_.TextLabel(Label(old_, c.oldNode));
-      out_.Raw(" -> ");
-      out_.TextLabel(Label(new_, c.newNode));
-    } else if (c.kind == compare::ChangeKind::Renamed) {
-      out_.Raw(": was ");
-      out_.TextLabel(ViewOf(diff_.OldName(c.oldNode)));
+  void Text(const compare::Change &c) {
+    // The same line the window copies; valid UTF-16 (lone surrogates come
+    // escaped), written as UTF-8.
+    const std::u16string line = compare::ChangeLine(diff_, old_, new_, c);
+    std::string bytes;
+    bytes.reserve(line.size() + 1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      char32_t u = line[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < line.size())
+        u = 0x10000 + ((u - 0xD800) << 10) + (line[++i] - 0xDC00);
+      platform::AppendUtf8(bytes, u);
     }
-    out_.Raw("\n");
+    bytes.push_back('\n');
+    out_.Raw(bytes);
   }
 
   const compare::Comparison &diff_;
