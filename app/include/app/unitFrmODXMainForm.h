@@ -32,6 +32,9 @@ class OutlineModel;
 namespace odx {
 class OdxIndex;
 } // namespace odx
+namespace desktop {
+class ViewCopies;
+} // namespace desktop
 namespace app {
 class TreeViewExpansion;
 class ElidedLabel;
@@ -154,6 +157,7 @@ private:
   std::unique_ptr<desktop::Shell> ownShell_;
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
+  std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
