@@ -44,8 +44,8 @@ constexpr auto kLastFileValue = u"ODXViewerLastFile";
 // with; the others reach the rest of the ODX family and everything.
 constexpr auto kOpenFilter =
     "ODX Files(*.odx,*.xml)|*.odx;*.xml"
-    "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
-    "*.odx-m;*.odx-fd;*.pdx"
+    "|All ODX files|*.odx;*.xml;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;"
+    "*.odx-e;*.odx-m;*.odx-fd;*.pdx"
     "|PDX packages (*.pdx)|*.pdx"
     "|All files (*)|*";
 constexpr int kAllOdxFilesEntry = 1;
@@ -150,6 +150,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   ui->txtSearchSpec->installEventFilter(this);
   ui->txtODXFilePath->installEventFilter(this);
   ui->treeItems->installEventFilter(this);
+  ui->treeResults->installEventFilter(this);
   setAcceptDrops(true);
 }
 
@@ -248,17 +249,23 @@ void TfrmODXViewer::txtODXFilePathChange() {
 }
 
 void TfrmODXViewer::TntButton1Click() {
-  // Hits of the old outline would lead into the new one: they go with it.
+  // Hits of the old outline would lead into the new one: they go with it,
+  // and so does what the status line and the standard search box said
+  // about it, also when this file cannot be opened.
   results_.Clear();
+  statusLine_->clearMessage();
+  ui->txtSearchSpec->clear();
 
   cvexString path;
   ToCvex(ui->txtODXFilePath->text(), path);
-  // The status line shows the outcome also when the build throws.
+  // The status line shows the outcome also when the build throws.  Only
+  // the build is timed, not a message about it.
   struct StatusAfter {
     TfrmODXViewer &window;
     QElapsedTimer clock;
+    qint64 took = -1;
     ~StatusAfter() {
-      window.lastBuildMs_ = clock.elapsed();
+      window.lastBuildMs_ = took < 0 ? clock.elapsed() : took;
       window.UpdateStatusLine();
     }
   } status{*this, {}};
@@ -269,6 +276,7 @@ void TfrmODXViewer::TntButton1Click() {
     app::BusyCursor busy;
     built = outline::BuildOutline(path, items_, progress, busy);
   }
+  status.took = status.clock.elapsed();
   switch (built) {
   case outline::BuildStatus::Built:
     break;

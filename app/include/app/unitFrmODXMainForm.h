@@ -118,6 +118,10 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The tree's context menu below its current row.
+  void ShowContextMenu(QTreeView &tree);
+  // Scrolls a tree sideways so that the label of `index` starts in view.
+  void RevealLabel(QTreeView &tree, const QModelIndex &index);
   // True when the drag or drop is a local file and was taken here.
   bool TakeFileDrag(QEvent &event);
 
