@@ -124,8 +124,8 @@ void TfrmODXViewer::createActions() {
   QTreeView *results = ui->treeResults;
 
   // Window-wide.
-  unresolved_ = make(this, "actUnresolved", tr("Unresolved &References"),
-                     nullptr, [this] { ListUnresolved(); });
+  unresolved_ = make(this, "actUnresolved", tr("&Problems"), nullptr,
+                     [this] { ListProblems(); });
   unresolved_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_U));
   showNames_ = make(this, "actShowNames", tr("Show &Names"), nullptr,
                     [this] { ShowNames(showNames_->isChecked()); });

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QMouseEvent>
 #include <QStatusBar>
+#include <QStringList>
 
 #include <array>
 
@@ -42,9 +43,8 @@ void TfrmODXViewer::SetUpReferences() {
   showNames_->setChecked(!(read && length == 1 && stored[0] == u'0'));
   itemsModel_->SetAnnotationProvider(
       [this](NodeHandle node, int role) { return Annotate(node, role); });
-  resultsModel_->SetAnnotationProvider([this](NodeHandle hit, int role) {
-    return Annotate(outline::ResultTarget(results_, hit, items_), role);
-  });
+  resultsModel_->SetAnnotationProvider(
+      [this](NodeHandle hit, int role) { return AnnotateHit(hit, role); });
   for (QTreeView *tree : {ui->treeItems, ui->treeResults})
     tree->viewport()->installEventFilter(this);
 }
@@ -63,8 +63,25 @@ QVariant TfrmODXViewer::Annotate(NodeHandle node, int role) const {
     text += reference->target == kNoNode
                 ? tr("unresolved")
                 : QStringLiteral("\u2192 ") + DisplayName(reference->target);
+    if (reference->ambiguous)
+      text += tr(" (1 of %1)").arg(reference->candidates);
   }
   return text;
+}
+
+// A hit says what its node says; in the list of problems, what is wrong.
+QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
+  if (results_.Generation() != problemsGeneration_ || hit >= problems_.size())
+    return Annotate(outline::ResultTarget(results_, hit, items_), role);
+  // Why is the point of this list: shown whatever Show Names says.
+  const odx::OdxIndex::Problem &problem = problems_[hit];
+  using Kind = odx::OdxIndex::ProblemKind;
+  if (role == outline::OutlineModel::AnnotationAlertRole)
+    return problem.kind == Kind::Unresolved;
+  const QString kind = problem.kind == Kind::Unresolved  ? tr("unresolved")
+                       : problem.kind == Kind::Ambiguous ? tr("ambiguous")
+                                                         : tr("duplicate ID");
+  return kind + QStringLiteral(": ") + odx_->Reason(problem);
 }
 
 // A node as a user knows it: its name, else its element name.
@@ -95,10 +112,10 @@ void TfrmODXViewer::GoToDefinition(NodeHandle reference) {
     return;
   const NodeRef target = odx_->Definition(items_.Ref(reference));
   if (!items_.IsLive(target)) {
+    const odx::OdxIndex::Reference *r = odx_->FindReference(reference);
     statusLine_->showMessage(
-        odx_->FindReference(reference)
-            ? tr("The reference leads nowhere: no element has its ID.")
-            : tr("%1 is no reference.").arg(DisplayName(reference)));
+        r ? tr("The reference leads nowhere: %1.").arg(odx_->Reason(*r))
+          : tr("%1 is no reference.").arg(DisplayName(reference)));
     return;
   }
   // The history keeps where the jump started and where it led; a jump
@@ -152,12 +169,31 @@ void TfrmODXViewer::FindUsages(NodeHandle target) {
                  : tr("%1 usages of %2").arg(found).arg(DisplayName(target)));
 }
 
-void TfrmODXViewer::ListUnresolved() {
-  ListInHits(odx_->Unresolved());
-  const uint32_t found = results_.GetCount();
-  statusLine_->showMessage(found == 1
-                               ? tr("1 unresolved reference")
-                               : tr("%1 unresolved references").arg(found));
+// Every problem, grouped by kind; each hit says why.
+void TfrmODXViewer::ListProblems() {
+  std::vector<odx::OdxIndex::Problem> problems = odx_->Problems();
+  std::vector<NodeRef> nodes;
+  nodes.reserve(problems.size());
+  std::array<uint32_t, 3> counts{};
+  for (const odx::OdxIndex::Problem &p : problems) {
+    nodes.push_back(items_.Ref(p.node));
+    ++counts[static_cast<std::size_t>(p.kind)];
+  }
+  ListInHits(nodes);
+  problems_ = std::move(problems);
+  problemsGeneration_ = results_.Generation();
+  QStringList parts;
+  if (counts[0])
+    parts << (counts[0] == 1 ? tr("1 unresolved reference")
+                             : tr("%1 unresolved references").arg(counts[0]));
+  if (counts[1])
+    parts << (counts[1] == 1 ? tr("1 ambiguous reference")
+                             : tr("%1 ambiguous references").arg(counts[1]));
+  if (counts[2])
+    parts << (counts[2] == 1 ? tr("1 duplicate ID")
+                             : tr("%1 duplicate IDs").arg(counts[2]));
+  statusLine_->showMessage(parts.isEmpty() ? tr("No problems")
+                                           : parts.join(QStringLiteral(", ")));
 }
 
 bool TfrmODXViewer::ReferenceMouse(QObject *watched, QEvent &event) {

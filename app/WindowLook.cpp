@@ -289,5 +289,6 @@ void TfrmODXViewer::FitMinimumSize() {
   const QMargins margins = layout()->contentsMargins();
   setMinimumSize(width + 8 + margins.left() + margins.right(),
                  ui->TntPanel1->height() + ui->TntPanel2->height() +
-                     statusHeight_ + 120 + margins.top() + margins.bottom());
+                     statusHeight_ + menuHeight_ + 120 + margins.top() +
+                     margins.bottom());
 }

@@ -39,6 +39,17 @@ bool DialogFileChooser::ChooseFileToOpen(QWidget *owner, const QString &filter,
   return true;
 }
 
+bool DialogFileChooser::ChooseFolderToOpen(QWidget *owner,
+                                           const QString &folder,
+                                           QString &folderName) {
+  const QString chosen =
+      QFileDialog::getExistingDirectory(owner, QString(), folder);
+  if (chosen.isEmpty())
+    return false;
+  folderName = chosen;
+  return true;
+}
+
 void BoxMessageSink::ShowMessage(const QString &text, const QString &caption,
                                  desktop::MessageIcon icon) {
   ShowDetailedMessage(text, caption, icon, QString());

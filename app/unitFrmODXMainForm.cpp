@@ -121,6 +121,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   FitMinimumSize();
   createActions();
   SetUpReferences();
+  CreateMenuBar();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -174,8 +175,11 @@ void TfrmODXViewer::showEvent(QShowEvent *event) {
     return;
   shownOnce_ = true;
   const int statusHeight = statusLine_->sizeHint().height();
-  resize(width(), height() - statusHeight_ + statusHeight);
+  const int menuHeight = layout()->menuBar()->sizeHint().height();
+  resize(width(),
+         height() - statusHeight_ + statusHeight - menuHeight_ + menuHeight);
   statusHeight_ = statusHeight;
+  menuHeight_ = menuHeight;
   FitMinimumSize();
   if (const QScreen *s = screen())
     move(s->availableGeometry().center() - frameGeometry().center() + pos());
@@ -255,6 +259,7 @@ void TfrmODXViewer::TntButton1Click() {
   results_.Clear();
   statusLine_->clearMessage();
   ui->txtSearchSpec->clear();
+  lblNotLoaded_->setVisible(false);
 
   cvexString path;
   ToCvex(ui->txtODXFilePath->text(), path);
@@ -279,6 +284,7 @@ void TfrmODXViewer::TntButton1Click() {
   status.took = status.clock.elapsed();
   switch (built) {
   case outline::BuildStatus::Built:
+    OfferFolder();
     break;
   case outline::BuildStatus::Empty:
     statusLine_->showMessage(

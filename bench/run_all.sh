@@ -8,7 +8,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${1:-5}"
 build="$root/build/release"
-shared="$root/../shared"
 
 command -v unzip >/dev/null || { echo "unzip not found (scripts/install-deps.sh installs it)" >&2; exit 2; }
 cmake --preset release >/dev/null
@@ -17,19 +16,19 @@ targets=(odx-outline memchr-count bench_tokenize window-bench package-read)
 cmake --build --preset release --target "${targets[@]}" >/dev/null
 
 # --- inputs ------------------------------------------------------------------
-data="$build/bench-data"
+data="${ODX_BENCH_DATA:-$build/bench-data}"
 mkdir -p "$data"
-big="$data/gen-500mb-seed11.odx"        # the file the goals are set on
+big="$data/odx-500mb-seed11.odx"        # the file the goals are set on
 utf8="$data/utf8-100mb.odx"             # a fifth of its texts non-ASCII
-member="$data/gen-200mb-seed1.odx"      # packed with two small members
-pdx="$data/gen-200mb-seed1.pdx"
+member="$data/odx-200mb-seed1.odx"      # packed with two small members
+pdx="$data/odx-200mb-seed1.pdx"
 huge="$data/huge-description.odx"       # one 5.7 MB description
-gen() { [ -f "$2" ] || python3 "$shared/tools/gen_odx.py" --size-mb "$1" --seed "$3" -o "$2"; }
+gen() { [ -f "$2" ] || python3 "$root/bench/gen_odx.py" --size-mb "$1" --seed "$3" -o "$2"; }
 gen 500 "$big" 11
 gen 200 "$member" 1
 if [ ! -f "$utf8" ]; then
-  gen 100 "$data/gen-100mb-seed1.odx" 1
-  python3 "$root/bench/non_ascii_variant.py" "$data/gen-100mb-seed1.odx" "$utf8" >/dev/null
+  gen 100 "$data/odx-100mb-seed1.odx" 1
+  python3 "$root/bench/non_ascii_variant.py" "$data/odx-100mb-seed1.odx" "$utf8" >/dev/null
 fi
 python3 - "$member" "$pdx" "$huge" <<'PY'
 import os, sys, zipfile
@@ -99,7 +98,7 @@ w_hits=$(echo "$window" | awk '/^search .e./ {print $5}')
 w_rss=$(echo "$window" | awk '/^peak RSS/ {print $3}')
 k_slowest=$(echo "$keys" | awk '/^keys/ {print $(NF-1)}')
 k_search=$(echo "$keys" | awk '/^search .e./ {print $3}')
-tokens=$("$build/bench/bench_tokenize" "$data/gen-100mb-seed1.odx" 2>/dev/null | awk '/ratio/ {r = $(NF-1) " %"} END {print r}')
+tokens=$("$build/bench/bench_tokenize" "$data/odx-100mb-seed1.odx" 2>/dev/null | awk '/ratio/ {r = $(NF-1) " %"} END {print r}')
 
 echo "Input: $big ($bigbytes bytes, $nodes nodes); medians of $runs runs on $(nproc) cores."
 echo

@@ -13,6 +13,10 @@ NodeLabel SplitLabel(const outline::LabelView &label,
     parts.rawText = true;
     return parts;
   }
+  if (note && note->attributeStart == outline::OutlineStore::kMember) {
+    parts.member = true;
+    return parts;
+  }
   detail::LabelSplit s;
   if (label.narrow)
     s = detail::SplitUnits<false>(label.narrow, label.length, note);

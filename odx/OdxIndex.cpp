@@ -84,22 +84,60 @@ struct Target {
   const void *value; // the first unit
   uint32_t length;   // units; kWideUnits set: char16_t units
   NodeHandle node;
+  NodeHandle scope; // innermost layer, else document; kNoNode: neither
 };
 constexpr uint32_t kWideUnits = 0x80000000u;
 
-// A reference: its ID-REF value as a place in its node's label.
+LabelView ValueOf(const Target &t) {
+  LabelView v;
+  v.length = t.length & ~kWideUnits;
+  if (t.length & kWideUnits)
+    v.wide = static_cast<const char16_t *>(t.value);
+  else
+    v.narrow = static_cast<const unsigned char *>(t.value);
+  return v;
+}
+
+// A reference by ID: its ID-REF value (and DOCREF, when it has one) as
+// places in its node's label, and where it stands.
 struct PendingReference {
   NodeHandle node;
   uint32_t hash;
-  uint32_t from;
-  uint32_t length;
+  uint32_t from, length;
+  uint32_t hintFrom = kAbsent, hintLength = 0; // DOCREF
+  NodeHandle layer = kNoNode, document = kNoNode;
+  bool layerHint = false; // DOCTYPE="LAYER"
+  bool parentRef = false; // a PARENT-REF: it makes layers inherit
 };
 
-// The DOCREF of a reference that has one (few do).
-struct Hint {
-  uint32_t reference; // index into the references
-  uint32_t from;
-  uint32_t length;
+// A reference by short name: its SHORT-NAME value in its label, and the
+// length of its tag without "-SNREF".
+struct PendingName {
+  NodeHandle node;
+  uint32_t from, length;
+  uint32_t base;
+};
+
+// A node of the path from the top to the node being read, with what it
+// means for the nodes below it.
+enum : uint8_t {
+  kInDescription = 1, // a DESC element: its children are text
+  kHoldsTop = 2,      // a file or member: its children are top-level
+  kTopOdx = 4,        // a top-level ODX element: its children are documents
+  kWanted = 8,        // where its subtree ends is kept
+  kMarked = 16,       // wanted, and so is every node above it
+};
+struct Open {
+  NodeHandle node;
+  NodeHandle layer;
+  NodeHandle document;
+  uint8_t flags;
+};
+constexpr Open kRootContext{kNoNode, kNoNode, kNoNode, kHoldsTop};
+
+struct End {
+  NodeHandle node, end;
+  friend bool operator<(const End &a, const End &b) { return a.node < b.node; }
 };
 
 // The names as the pass finds them, then the running counts for rank.
@@ -107,12 +145,20 @@ struct NameTable {
   std::vector<uint64_t> &named;
   std::vector<uint32_t> &before;
   std::vector<uint32_t> &lengths;
+  std::vector<uint32_t> &offsets;
 
-  uint32_t Length(NodeHandle n) const {
-    if (n >= named.size() * 64 || !Bit(named, n))
-      return 0;
+  uint32_t Rank(NodeHandle n) const {
     const uint64_t below = named[n >> 6] & ((uint64_t{1} << (n & 63)) - 1);
-    return lengths[before[n >> 6] + std::popcount(below)];
+    return before[n >> 6] + static_cast<uint32_t>(std::popcount(below));
+  }
+  bool Has(NodeHandle n) const {
+    return n < named.size() * 64 && Bit(named, n);
+  }
+  LabelView Of(const OutlineStore &store, NodeHandle n) const {
+    if (!Has(n))
+      return LabelView();
+    const uint32_t r = Rank(n);
+    return Slice(store.GetText(n + offsets[r]), kNameOffset, lengths[r]);
   }
 };
 
@@ -122,33 +168,48 @@ struct Harvest {
   std::vector<Target> targets;
   std::vector<uint64_t> keys; // hash << 32 | target index
   std::vector<PendingReference> references;
-  std::vector<Hint> hints;
-  std::vector<NodeHandle> tops; // top-level nodes
-  std::vector<uint32_t> nameLengths;
-  uint32_t nameOfPrevious = 0; // of the node just before the range
+  std::vector<PendingName> names;
+  std::vector<std::pair<NodeHandle, LayerKind>> layers;
+  std::vector<NodeHandle> documents;
+  std::vector<End> ends;
+  std::vector<uint32_t> nameLengths, nameOffsets;
+  // A name found for an element before the range (its SHORT-NAME leaf is
+  // in the range): set once the ranges are joined.
+  NodeHandle namedBefore = kNoNode;
+  uint32_t namedBeforeLength = 0, namedBeforeOffset = 0;
 };
 
-// One build: a pass over the nodes in pre-order collects names, targets and
-// references (two ranges side by side on a big outline); then the targets'
-// keys are sorted by hash (and by value within a hash) and each reference
-// looks its candidates up.
+template <typename Unit> bool IsDeclarationUnit(Unit u) {
+  return u == Unit{'?'} || u == Unit{'!'};
+}
+
+// No element: a processing instruction or <!...> leaf.
+bool IsDeclarationLabel(const LabelView &label) {
+  if (label.length == 0)
+    return false;
+  return label.narrow ? IsDeclarationUnit(label.narrow[0])
+                      : IsDeclarationUnit(label.wide[0]);
+}
+
+// One build: a pass over the nodes in pre-order collects names, places,
+// targets and references (two ranges side by side on a big outline); then
+// the targets' keys are sorted by hash (and by value within a hash), the
+// references by ID look their candidates up, and the references by name
+// follow, since they walk through the layers the others make parents.
 class Builder {
 public:
   Builder(const OutlineStore &store, NameTable names)
       : store_(store), names_(names) {}
 
   void Pass(unsigned threads);
-  void Resolve(std::vector<OdxIndex::Reference> &out);
+  void Resolve(std::vector<OdxIndex::Reference> &out,
+               std::vector<OdxIndex::Place> &documents,
+               std::vector<OdxIndex::Place> &layers,
+               std::vector<std::pair<NodeHandle, uint32_t>> &parentRefs,
+               std::vector<OdxIndex::Problem> &duplicates);
 
 private:
-  void PassRange(NodeHandle begin, NodeHandle end, Harvest &h);
-  template <bool Padded, typename Unit>
-  void Visit(NodeHandle node, NodeHandle parent, NodeHandle begin,
-             const Unit *p, uint32_t n, const OutlineStore::LabelNote *note,
-             Harvest &h);
-  template <bool Padded, typename Unit>
-  void ReadIds(NodeHandle node, const Unit *p, uint32_t n, uint32_t from,
-               Harvest &h);
+  class Range;
 
   LabelView Piece(NodeHandle node, uint32_t from, uint32_t length) const {
     return Slice(store_.GetText(node), from, length);
@@ -157,18 +218,7 @@ private:
     return targets_[static_cast<uint32_t>(key)];
   }
   NodeHandle NodeOf(std::size_t k) const { return TargetOf(keys_[k]).node; }
-  static LabelView ValueOf(const Target &t) {
-    LabelView v;
-    v.length = t.length & ~kWideUnits;
-    if (t.length & kWideUnits)
-      v.wide = static_cast<const char16_t *>(t.value);
-    else
-      v.narrow = static_cast<const unsigned char *>(t.value);
-    return v;
-  }
-  LabelView NameOf(NodeHandle node) const {
-    return Piece(node + 1, kNameOffset, names_.Length(node));
-  }
+  LabelView NameOf(NodeHandle node) const { return names_.Of(store_, node); }
   void SortKeys();
   std::size_t FirstInBucket(uint32_t hash) const {
     return directory_[hash >> (32 - directoryBits_)];
@@ -177,30 +227,295 @@ private:
                   std::size_t &last) const;
   std::size_t FirstAtOrAfter(std::size_t first, std::size_t last,
                              NodeHandle node) const;
-  NodeHandle InOwnDocument(NodeHandle reference, std::size_t first,
-                           std::size_t last) const;
-  NodeHandle UnderNamed(std::size_t first, std::size_t last,
-                        const LabelView &hint);
-  bool IsAncestorOrSelf(NodeHandle ancestor, NodeHandle node) const;
+  NodeHandle EndOf(NodeHandle node) const;
+  void MakePlaces(std::vector<OdxIndex::Place> &documents,
+                  std::vector<OdxIndex::Place> &layers);
+  void ResolveById(const PendingReference &r, OdxIndex::Reference &out);
+  void FindDuplicates(std::vector<OdxIndex::Problem> &duplicates) const;
+  void ResolveByName(const std::vector<OdxIndex::Reference> &byId,
+                     std::vector<OdxIndex::Reference> &out);
+  LabelView TagOf(NodeHandle node) const;
+  NodeHandle ScanEnd(NodeHandle node);
+  bool IsLayer(NodeHandle node) const;
+  void Messages(NodeHandle service, NarrowScope narrow,
+                const std::vector<OdxIndex::Reference> &byId,
+                std::vector<NodeHandle> &messages) const;
 
   const OutlineStore &store_;
   NameTable names_;
-  // Nodes whose label is a DESC element's: their children are raw text.
-  std::vector<uint64_t> desc_;
   std::vector<Target> targets_; // pre-order
   std::vector<uint64_t> keys_;
   std::vector<PendingReference> references_; // pre-order
-  std::vector<Hint> hints_;
-  std::vector<NodeHandle> tops_;
+  std::vector<PendingName> nameReferences_;  // pre-order
+  std::vector<std::pair<NodeHandle, LayerKind>> layerNodes_;
+  std::vector<NodeHandle> documentNodes_;
+  std::vector<End> ends_; // sorted by node
   // The keys whose hash has its top bits equal to b start at directory_[b];
   // the bucket ends where the next one starts.
   std::vector<uint32_t> directory_;
   int directoryBits_ = 0;
-  // Named containers by the hash of their name, made only when a hint has
-  // to choose among candidates.
-  std::vector<std::pair<uint32_t, NodeHandle>> byName_;
-  bool byNameMade_ = false;
+  // Documents and layers by the hash of their names, for DOCREFs.
+  struct NamedPlace {
+    uint32_t hash;
+    uint32_t place;
+    bool layer;
+    friend bool operator<(const NamedPlace &a, const NamedPlace &b) {
+      return a.hash != b.hash ? a.hash < b.hash : a.place < b.place;
+    }
+  };
+  std::vector<NamedPlace> namedPlaces_;
+  const std::vector<OdxIndex::Place> *documents_ = nullptr;
+  const std::vector<OdxIndex::Place> *layers_ = nullptr;
+  std::vector<std::pair<NodeHandle, uint32_t>> *parentRefs_ = nullptr;
+  std::vector<std::pair<NodeHandle, NodeHandle>> scannedEnds_;
 };
+
+// One range's pass, with the path from the top to the node being read.
+class Builder::Range {
+public:
+  Range(Builder &b, NodeHandle begin, NodeHandle end, Harvest &h)
+      : b_(b), store_(b.store_), begin_(begin), end_(end), h_(h) {}
+
+  void Run();
+
+private:
+  void Reopen();
+  void Close(NodeHandle at) {
+    const Open &e = path_.back();
+    if (e.flags & kWanted)
+      h_.ends.push_back(End{e.node, at});
+    path_.pop_back();
+  }
+  // What `node` is, below `context`; with `harvest`, what it adds to the
+  // index too.
+  Open Visit(NodeHandle node, NodeHandle parent, const Open &context,
+             const OutlineStore::LabelNote *note, bool harvest);
+  template <bool Padded, typename Unit>
+  void Read(NodeHandle node, NodeHandle parent, const Open &context,
+            const Unit *p, uint32_t n, const OutlineStore::LabelNote *note,
+            bool harvest, Open &open);
+  template <bool Padded, typename Unit>
+  void ReadAttributes(const Unit *p, uint32_t n, uint32_t from,
+                      const Open &open, uint32_t tagLength);
+  bool FirstElementChild(NodeHandle parent, NodeHandle node) const;
+  void WantPath() {
+    for (auto it = path_.rbegin(); it != path_.rend() && !(it->flags & kMarked);
+         ++it)
+      it->flags |= kWanted | kMarked;
+  }
+
+  Builder &b_;
+  const OutlineStore &store_;
+  const NodeHandle begin_, end_;
+  Harvest &h_;
+  std::vector<Open> path_;
+};
+
+void Builder::Range::Run() {
+  // Room for more targets and references than ODX files hold (about one
+  // node in ten is either): only what is written is ever touched, while
+  // growing would copy.
+  const std::size_t expected = (end_ - begin_) / 6;
+  h_.targets.reserve(expected);
+  h_.keys.reserve(expected);
+  h_.references.reserve(expected);
+  Reopen();
+  const auto notes = store_.LabelNotes();
+  std::size_t k = static_cast<std::size_t>(
+      std::lower_bound(notes.begin(), notes.end(), begin_,
+                       [](const OutlineStore::LabelNote &n, NodeHandle b) {
+                         return n.node < b;
+                       }) -
+      notes.begin());
+  for (NodeHandle i = begin_; i < end_; ++i) {
+    const NodeHandle parent = store_.Parent(i);
+    while (!path_.empty() && path_.back().node != parent)
+      Close(i);
+    while (k < notes.size() && notes[k].node < i)
+      ++k;
+    const OutlineStore::LabelNote *note =
+        k < notes.size() && notes[k].node == i ? &notes[k] : nullptr;
+    const Open &context = path_.empty() ? kRootContext : path_.back();
+    path_.push_back(Visit(i, parent, context, note, true));
+  }
+  // The nodes still open go on in the next range, which reopens them.
+  if (end_ == store_.GetCount())
+    while (!path_.empty())
+      Close(end_);
+}
+
+// The path down to the node before the range, as the range before leaves
+// it; their ends are all kept, since that range cannot see where they end.
+void Builder::Range::Reopen() {
+  if (begin_ == 0)
+    return;
+  std::vector<NodeHandle> chain;
+  for (NodeHandle n = begin_ - 1; n != kNoNode; n = store_.Parent(n))
+    chain.push_back(n);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const Open &context = path_.empty() ? kRootContext : path_.back();
+    Open open = Visit(*it, store_.Parent(*it), context,
+                      store_.FindLabelNote(*it), false);
+    open.flags |= kWanted | kMarked;
+    path_.push_back(open);
+  }
+}
+
+Open Builder::Range::Visit(NodeHandle node, NodeHandle parent,
+                           const Open &context,
+                           const OutlineStore::LabelNote *note, bool harvest) {
+  Open open{node, context.layer, context.document, 0};
+  if (context.flags & kInDescription ||
+      (note && note->attributeStart == OutlineStore::kRawText))
+    return open; // description text
+  if (note && note->attributeStart == OutlineStore::kMember) {
+    open.layer = open.document = kNoNode;
+    open.flags = kHoldsTop;
+    return open;
+  }
+  const LabelView label = store_.GetText(node);
+  if (label.narrow)
+    Read<true>(node, parent, context, label.narrow, label.length, note, harvest,
+               open);
+  else if (label.wide)
+    Read<false>(node, parent, context, label.wide, label.length, note, harvest,
+                open);
+  return open;
+}
+
+// Only processing instructions and <!...> leaves may stand between an
+// element and its SHORT-NAME; being leaves, they are its children.
+bool Builder::Range::FirstElementChild(NodeHandle parent,
+                                       NodeHandle node) const {
+  for (NodeHandle j = parent + 1; j < node; ++j)
+    if (!IsDeclarationLabel(store_.GetText(j)))
+      return false;
+  return true;
+}
+
+template <bool Padded, typename Unit>
+void Builder::Range::Read(NodeHandle node, NodeHandle parent,
+                          const Open &context, const Unit *p, uint32_t n,
+                          const OutlineStore::LabelNote *note, bool harvest,
+                          Open &open) {
+  if (n == 0 || IsDeclarationUnit(p[0]))
+    return;
+  const detail::LabelSplit s = detail::SplitUnits<Padded>(p, n, note);
+  const LabelView whole = store_.GetText(node);
+  const LabelView tag = Slice(whole, 0, s.space);
+  if (context.flags & kHoldsTop) {
+    if (detail::UnitsEqual(p, s.space, u"ODX")) {
+      open.flags |= kTopOdx;
+    } else {
+      open.document = node;
+      open.flags |= kWanted;
+      if (harvest)
+        h_.documents.push_back(node);
+    }
+  } else if (context.flags & kTopOdx) {
+    open.document = node;
+    open.flags |= kWanted;
+    if (harvest)
+      h_.documents.push_back(node);
+  }
+  // Layer tags are 8 to 16 units long and start with B, E, F or P.
+  if (s.space >= 8 && s.space <= 16 &&
+      (p[0] == Unit{'B'} || p[0] == Unit{'E'} || p[0] == Unit{'F'} ||
+       p[0] == Unit{'P'})) {
+    if (const LayerKind kind = LayerKindOfTag(tag); kind != LayerKind::None) {
+      open.layer = node;
+      open.flags |= kWanted;
+      if (harvest)
+        h_.layers.emplace_back(node, kind);
+    }
+  }
+  if (detail::UnitsEqual(p, s.space, kDesc) &&
+      outline::IsDescriptionLabel(whole))
+    open.flags |= kInDescription;
+  if (!harvest)
+    return;
+  if (s.valueEnd > s.value && parent != kNoNode &&
+      !(context.flags & kHoldsTop) &&
+      detail::UnitsEqual(p, s.space, kShortName) &&
+      (parent + 1 == node || FirstElementChild(parent, node))) {
+    if (parent < begin_) {
+      h_.namedBefore = parent;
+      h_.namedBeforeLength = s.valueEnd - s.value;
+      h_.namedBeforeOffset = node - parent;
+    } else {
+      SetBit(b_.names_.named, parent);
+      h_.nameLengths.push_back(s.valueEnd - s.value);
+      h_.nameOffsets.push_back(node - parent);
+    }
+  }
+  if (s.attributes < n)
+    ReadAttributes<Padded>(p, n, s.attributes, open, s.space);
+}
+
+template <bool Padded, typename Unit>
+void Builder::Range::ReadAttributes(const Unit *p, uint32_t n, uint32_t from,
+                                    const Open &open, uint32_t tagLength) {
+  uint32_t id = kAbsent, idLength = 0, ref = kAbsent, refLength = 0;
+  uint32_t hint = kAbsent, hintLength = 0, type = kAbsent, typeLength = 0;
+  uint32_t shortName = kAbsent, shortNameLength = 0;
+  const Unit *text = p + from;
+  detail::ReadAttributeUnits<Padded>(
+      text, n - from,
+      [&](uint32_t name, uint32_t nameLength, uint32_t value,
+          uint32_t valueLength) {
+        // The first of two attributes with one name counts.
+        const Unit *q = text + name;
+        auto take = [&](std::u16string_view wanted, uint32_t &at,
+                        uint32_t &length) {
+          if (at != kAbsent || !detail::UnitsEqual(q, nameLength, wanted))
+            return false;
+          at = from + value;
+          length = valueLength;
+          return true;
+        };
+        take(u"ID", id, idLength) || take(u"ID-REF", ref, refLength) ||
+            take(u"DOCREF", hint, hintLength) ||
+            take(u"DOCTYPE", type, typeLength) ||
+            take(u"SHORT-NAME", shortName, shortNameLength);
+        return true;
+      });
+  const LabelView label = store_.GetText(open.node);
+  if (id != kAbsent) {
+    // A value never reaches 2^31 units: files stay below 2 GiB.
+    const auto index = static_cast<uint32_t>(h_.targets.size());
+    const NodeHandle scope = open.layer != kNoNode ? open.layer : open.document;
+    if constexpr (sizeof(Unit) == 1)
+      h_.targets.push_back(Target{p + id, idLength, open.node, scope});
+    else
+      h_.targets.push_back(
+          Target{p + id, idLength | kWideUnits, open.node, scope});
+    h_.keys.push_back(uint64_t{HashUnits(ValueOf(h_.targets.back()))} << 32 |
+                      index);
+  }
+  if (ref != kAbsent) {
+    PendingReference r{open.node, HashUnits(Slice(label, ref, refLength)), ref,
+                       refLength};
+    r.layer = open.layer;
+    r.document = open.document;
+    if (hint != kAbsent) {
+      r.hintFrom = hint;
+      r.hintLength = hintLength;
+      r.layerHint =
+          type != kAbsent && detail::UnitsEqual(p + type, typeLength, u"LAYER");
+    }
+    r.parentRef = detail::UnitsEqual(p, tagLength, u"PARENT-REF");
+    h_.references.push_back(r);
+    return;
+  }
+  constexpr auto kSuffix = static_cast<uint32_t>(kNameReferenceSuffix.size());
+  if (shortName != kAbsent && shortNameLength > 0 && tagLength >= kSuffix &&
+      detail::HasAt(p, tagLength, tagLength - kSuffix, kNameReferenceSuffix)) {
+    h_.names.push_back(PendingName{open.node, shortName, shortNameLength,
+                                   tagLength - kSuffix});
+    // Its resolution walks every node above it.
+    WantPath();
+  }
+}
 
 template <typename T> void Append(std::vector<T> &to, std::vector<T> &from) {
   if (to.empty())
@@ -211,14 +526,13 @@ template <typename T> void Append(std::vector<T> &to, std::vector<T> &from) {
 }
 
 // The second range starts on a 64-node boundary, so the two ranges set bits
-// in different words; the one bit that would cross (a name found for the
-// last node of the first range) is handed over in the harvest instead.
+// in different words; a name found for a node before the second range is
+// handed over in the harvest instead.
 void Builder::Pass(unsigned threads) {
   constexpr uint32_t kSmallest = 1u << 16; // not worth a thread below this
   const uint32_t count = store_.GetCount();
   const std::size_t words = (std::size_t{count} + 63) / 64;
   names_.named.assign(words, 0);
-  desc_.assign(words, 0);
   const NodeHandle split =
       threads > 1 && count >= kSmallest ? (count / 2) & ~NodeHandle{63} : count;
   Harvest first, second;
@@ -226,39 +540,44 @@ void Builder::Pass(unsigned threads) {
     std::future<void> later;
     try {
       later = std::async(std::launch::async,
-                         [&] { PassRange(split, count, second); });
+                         [&] { Range(*this, split, count, second).Run(); });
     } catch (const std::system_error &) { // no thread to be had
-      PassRange(split, count, second);
+      Range(*this, split, count, second).Run();
     }
-    PassRange(0, split, first);
+    Range(*this, 0, split, first).Run();
     if (later.valid())
       later.get();
   } else {
-    PassRange(0, count, first);
+    Range(*this, 0, count, first).Run();
   }
-  if (second.nameOfPrevious) {
-    SetBit(names_.named, split - 1);
-    first.nameLengths.push_back(second.nameOfPrevious);
+  if (second.namedBefore != kNoNode) {
+    // Later than every name the first range found: see FirstElementChild.
+    SetBit(names_.named, second.namedBefore);
+    first.nameLengths.push_back(second.namedBeforeLength);
+    first.nameOffsets.push_back(second.namedBeforeOffset);
   }
   const auto targetBase = static_cast<uint32_t>(first.targets.size());
   for (uint64_t &key : second.keys)
     key += targetBase;
-  const auto referenceBase = static_cast<uint32_t>(first.references.size());
-  for (Hint &hint : second.hints)
-    hint.reference += referenceBase;
   Append(first.nameLengths, second.nameLengths);
   names_.lengths.swap(first.nameLengths);
+  Append(first.nameOffsets, second.nameOffsets);
+  names_.offsets.swap(first.nameOffsets);
   Append(first.targets, second.targets);
   targets_.swap(first.targets);
   Append(first.keys, second.keys);
   keys_.swap(first.keys);
   Append(first.references, second.references);
   references_.swap(first.references);
-  Append(first.hints, second.hints);
-  hints_.swap(first.hints);
-  Append(first.tops, second.tops);
-  tops_.swap(first.tops);
-  std::vector<uint64_t>().swap(desc_);
+  Append(first.names, second.names);
+  nameReferences_.swap(first.names);
+  Append(first.layers, second.layers);
+  layerNodes_.swap(first.layers);
+  Append(first.documents, second.documents);
+  documentNodes_.swap(first.documents);
+  Append(first.ends, second.ends);
+  ends_.swap(first.ends);
+  std::sort(ends_.begin(), ends_.end());
 
   names_.before.resize(words);
   uint32_t running = 0;
@@ -268,126 +587,10 @@ void Builder::Pass(unsigned threads) {
   }
 }
 
-void Builder::PassRange(NodeHandle begin, NodeHandle end, Harvest &h) {
-  // Room for more targets and references than ODX files hold (about one
-  // node in ten is either): only what is written is ever touched, while
-  // growing would copy.
-  const std::size_t expected = (end - begin) / 6;
-  h.targets.reserve(expected);
-  h.keys.reserve(expected);
-  h.references.reserve(expected);
-  const auto notes = store_.LabelNotes();
-  std::size_t k = static_cast<std::size_t>(
-      std::lower_bound(notes.begin(), notes.end(), begin,
-                       [](const OutlineStore::LabelNote &n, NodeHandle b) {
-                         return n.node < b;
-                       }) -
-      notes.begin());
-  for (NodeHandle i = begin; i < end; ++i) {
-    const NodeHandle parent = store_.Parent(i);
-    if (parent == kNoNode) {
-      h.tops.push_back(i);
-      // A package's member is no element: no attributes, no name.
-      if (store_.IsPackage())
-        continue;
-    }
-    while (k < notes.size() && notes[k].node < i)
-      ++k;
-    const OutlineStore::LabelNote *note =
-        k < notes.size() && notes[k].node == i ? &notes[k] : nullptr;
-    const LabelView label = store_.GetText(i);
-    // Parents come before their children, so a parent in this range has
-    // its bit; one before it is looked at.
-    const bool inDescription =
-        parent != kNoNode &&
-        (parent >= begin ? Bit(desc_, parent)
-                         : outline::IsDescriptionLabel(store_.GetText(parent)));
-    if (inDescription ||
-        (note && note->attributeStart == OutlineStore::kRawText)) {
-      if (outline::IsDescriptionLabel(label))
-        SetBit(desc_, i);
-      continue;
-    }
-    if (label.narrow)
-      Visit<true>(i, parent, begin, label.narrow, label.length, note, h);
-    else
-      Visit<false>(i, parent, begin, label.wide, label.length, note, h);
-  }
-}
-
-template <bool Padded, typename Unit>
-void Builder::Visit(NodeHandle node, NodeHandle parent, NodeHandle begin,
-                    const Unit *p, uint32_t n,
-                    const OutlineStore::LabelNote *note, Harvest &h) {
-  const detail::LabelSplit s = detail::SplitUnits<Padded>(p, n, note);
-  if (detail::UnitsEqual(p, s.space, kDesc) &&
-      outline::IsDescriptionLabel(store_.GetText(node)))
-    SetBit(desc_, node);
-  // A first child comes right after its parent; parents are met in order,
-  // so the lengths are appended in node order.
-  if (parent != kNoNode && parent + 1 == node && s.valueEnd > s.value &&
-      detail::UnitsEqual(p, s.space, kShortName) &&
-      !(store_.IsPackage() && store_.Parent(parent) == kNoNode)) {
-    if (parent < begin) {
-      h.nameOfPrevious = s.valueEnd - s.value;
-    } else {
-      SetBit(names_.named, parent);
-      h.nameLengths.push_back(s.valueEnd - s.value);
-    }
-  }
-  if (s.attributes < n)
-    ReadIds<Padded>(node, p, n, s.attributes, h);
-}
-
-template <bool Padded, typename Unit>
-void Builder::ReadIds(NodeHandle node, const Unit *p, uint32_t n, uint32_t from,
-                      Harvest &h) {
-  uint32_t id = kAbsent, idLength = 0, ref = kAbsent, refLength = 0;
-  uint32_t hint = kAbsent, hintLength = 0;
-  const Unit *text = p + from;
-  detail::ReadAttributeUnits<Padded>(
-      text, n - from,
-      [&](uint32_t name, uint32_t nameLength, uint32_t value,
-          uint32_t valueLength) {
-        // The first of two attributes with one name counts.
-        const Unit *q = text + name;
-        if (id == kAbsent && detail::UnitsEqual(q, nameLength, u"ID")) {
-          id = from + value;
-          idLength = valueLength;
-        } else if (ref == kAbsent &&
-                   detail::UnitsEqual(q, nameLength, u"ID-REF")) {
-          ref = from + value;
-          refLength = valueLength;
-        } else if (hint == kAbsent &&
-                   detail::UnitsEqual(q, nameLength, u"DOCREF")) {
-          hint = from + value;
-          hintLength = valueLength;
-        }
-        return true;
-      });
-  if (id != kAbsent) {
-    // A value never reaches 2^31 units: files stay below 2 GiB.
-    const auto index = static_cast<uint32_t>(h.targets.size());
-    if constexpr (sizeof(Unit) == 1)
-      h.targets.push_back(Target{p + id, idLength, node});
-    else
-      h.targets.push_back(Target{p + id, idLength | kWideUnits, node});
-    h.keys.push_back(uint64_t{HashUnits(ValueOf(h.targets.back()))} << 32 |
-                     index);
-  }
-  if (ref != kAbsent) {
-    LabelView value;
-    value.length = refLength;
-    if constexpr (sizeof(Unit) == 1)
-      value.narrow = p + ref;
-    else
-      value.wide = p + ref;
-    if (hint != kAbsent)
-      h.hints.push_back(
-          Hint{static_cast<uint32_t>(h.references.size()), hint, hintLength});
-    h.references.push_back(
-        PendingReference{node, HashUnits(value), ref, refLength});
-  }
+NodeHandle Builder::EndOf(NodeHandle node) const {
+  const auto it =
+      std::lower_bound(ends_.begin(), ends_.end(), End{node, kNoNode});
+  return it != ends_.end() && it->node == node ? it->end : store_.GetCount();
 }
 
 // Least significant digit first, each pass stable, so the keys of one hash
@@ -437,6 +640,9 @@ void Builder::SortKeys() {
 // [first, last).
 void Builder::Candidates(const PendingReference &r, std::size_t &first,
                          std::size_t &last) const {
+  first = last = 0;
+  if (keys_.empty())
+    return;
   const uint32_t bucket = r.hash >> (32 - directoryBits_);
   auto lo = keys_.begin() + directory_[bucket];
   auto hi = keys_.begin() + directory_[bucket + 1];
@@ -474,74 +680,142 @@ std::size_t Builder::FirstAtOrAfter(std::size_t first, std::size_t last,
   return first;
 }
 
-// Without a hint: the first candidate in the reference's own top-level
-// subtree (a contiguous range in pre-order), else the first of all.
-NodeHandle Builder::InOwnDocument(NodeHandle reference, std::size_t first,
-                                  std::size_t last) const {
-  const auto top = std::upper_bound(tops_.begin(), tops_.end(), reference) - 1;
-  const NodeHandle end =
-      top + 1 == tops_.end() ? store_.GetCount() : *(top + 1);
-  const std::size_t c = FirstAtOrAfter(first, last, *top);
-  return c < last && NodeOf(c) < end ? NodeOf(c) : NodeOf(first);
+void Builder::MakePlaces(std::vector<OdxIndex::Place> &documents,
+                         std::vector<OdxIndex::Place> &layers) {
+  documents.clear();
+  layers.clear();
+  for (const NodeHandle d : documentNodes_)
+    documents.push_back(OdxIndex::Place{d, EndOf(d), LayerKind::None});
+  for (const auto &[l, kind] : layerNodes_)
+    layers.push_back(OdxIndex::Place{l, EndOf(l), kind});
+  namedPlaces_.clear();
+  for (std::size_t i = 0; i < documents.size(); ++i)
+    if (names_.Has(documents[i].node))
+      namedPlaces_.push_back(NamedPlace{HashUnits(NameOf(documents[i].node)),
+                                        static_cast<uint32_t>(i), false});
+  for (std::size_t i = 0; i < layers.size(); ++i)
+    if (names_.Has(layers[i].node))
+      namedPlaces_.push_back(NamedPlace{HashUnits(NameOf(layers[i].node)),
+                                        static_cast<uint32_t>(i), true});
+  std::sort(namedPlaces_.begin(), namedPlaces_.end());
+  documents_ = &documents;
+  layers_ = &layers;
 }
 
-bool Builder::IsAncestorOrSelf(NodeHandle ancestor, NodeHandle node) const {
-  // Ancestors have smaller handles than their descendants.
-  while (node != kNoNode && node > ancestor)
-    node = store_.Parent(node);
-  return node == ancestor;
-}
+// How many candidates of [first, last) lie in [from, to), and the first.
+struct Found {
+  uint32_t count = 0;
+  NodeHandle first = kNoNode;
+};
 
-// With a hint: the first candidate with an ancestor-or-self named `hint`,
-// else the first of all.  Walks up from each candidate, or down from each
-// node of that name, whichever list is shorter, so a file full of
-// duplicates costs no more than the shorter list.
-NodeHandle Builder::UnderNamed(std::size_t first, std::size_t last,
-                               const LabelView &hint) {
-  if (!byNameMade_) {
-    for (std::size_t w = 0; w < names_.named.size(); ++w)
-      for (uint64_t bits = names_.named[w]; bits; bits &= bits - 1) {
-        const auto n = static_cast<NodeHandle>(w * 64 + std::countr_zero(bits));
-        byName_.emplace_back(HashUnits(NameOf(n)), n);
-      }
-    std::sort(byName_.begin(), byName_.end());
-    byNameMade_ = true;
-  }
-  const uint32_t h = HashUnits(hint);
-  const auto lo = std::lower_bound(byName_.begin(), byName_.end(),
-                                   std::make_pair(h, NodeHandle{0}));
-  const auto hi =
-      std::upper_bound(lo, byName_.end(), std::make_pair(h, kNoNode));
-  if (last - first <= static_cast<std::size_t>(hi - lo)) {
-    for (std::size_t c = first; c < last; ++c)
-      for (NodeHandle n = NodeOf(c); n != kNoNode; n = store_.Parent(n))
-        if (names_.Length(n) > 0 && SameUnits(NameOf(n), hint))
-          return NodeOf(c);
-  } else {
-    // Named nodes in pre-order: the first one holding a candidate holds
-    // the earliest.
-    for (auto s = lo; s != hi; ++s) {
-      if (!SameUnits(NameOf(s->second), hint))
-        continue;
-      const std::size_t c = FirstAtOrAfter(first, last, s->second);
-      if (c < last && IsAncestorOrSelf(s->second, NodeOf(c)))
-        return NodeOf(c);
-    }
-  }
-  return NodeOf(first);
-}
-
-void Builder::Resolve(std::vector<OdxIndex::Reference> &out) {
-  SortKeys();
-  out.clear();
-  out.reserve(references_.size());
-  // References with a hint and several candidates, answered once per
-  // (candidates, hint) below.
-  struct Hinted {
-    std::size_t reference, first, last;
-    LabelView hint;
+void Builder::ResolveById(const PendingReference &r, OdxIndex::Reference &out) {
+  using Resolution = OdxIndex::Resolution;
+  std::size_t first = 0, last = 0;
+  Candidates(r, first, last);
+  auto within = [&](NodeHandle from, NodeHandle to) {
+    const std::size_t a = FirstAtOrAfter(first, last, from);
+    const std::size_t b = FirstAtOrAfter(a, last, to);
+    return Found{static_cast<uint32_t>(b - a), a < b ? NodeOf(a) : kNoNode};
   };
-  std::vector<Hinted> hinted;
+  auto decide = [&out](const Found &f) {
+    out.target = f.first;
+    out.candidates = f.count;
+    out.ambiguous = f.count > 1;
+  };
+  if (r.hintFrom == kAbsent) {
+    Found f;
+    if (r.layer != kNoNode && first < last)
+      f = within(r.layer, EndOf(r.layer));
+    if (f.count == 0 && r.document != kNoNode && first < last)
+      f = within(r.document, EndOf(r.document));
+    decide(f);
+    out.resolution =
+        f.count ? Resolution::Resolved : Resolution::NoIdInDocument;
+    return;
+  }
+  // The places named by the DOCREF, as ranges of nodes.
+  const LabelView hint = Piece(r.node, r.hintFrom, r.hintLength);
+  const uint32_t h = HashUnits(hint);
+  std::vector<std::pair<NodeHandle, NodeHandle>> ranges;
+  auto collect = [&](bool layer) {
+    for (auto it = std::lower_bound(namedPlaces_.begin(), namedPlaces_.end(),
+                                    NamedPlace{h, 0, false});
+         it != namedPlaces_.end() && it->hash == h; ++it) {
+      const OdxIndex::Place &place =
+          it->layer ? (*layers_)[it->place] : (*documents_)[it->place];
+      if (it->layer == layer && SameUnits(NameOf(place.node), hint))
+        ranges.emplace_back(place.node, place.end);
+    }
+  };
+  if (!r.layerHint)
+    collect(false);
+  if (ranges.empty()) // real files name layers as documents too
+    collect(true);
+  if (ranges.empty()) {
+    out.resolution = Resolution::NotLoaded;
+    return;
+  }
+  // Places nest or lie apart: count each candidate once.
+  std::sort(ranges.begin(), ranges.end());
+  Found all;
+  NodeHandle covered = 0;
+  for (const auto &[from, to] : ranges) {
+    if (to <= covered)
+      continue;
+    const Found f = within(std::max(from, covered), to);
+    if (all.count == 0)
+      all.first = f.first;
+    all.count += f.count;
+    covered = to;
+  }
+  decide(all);
+  out.resolution = all.count ? Resolution::Resolved : Resolution::NoIdInPlace;
+}
+
+// IDs used by several elements of one layer, or of one document outside
+// any layer: one problem at the first of them.
+void Builder::FindDuplicates(std::vector<OdxIndex::Problem> &duplicates) const {
+  duplicates.clear();
+  std::vector<std::pair<NodeHandle, NodeHandle>> scoped; // (scope, node)
+  for (std::size_t i = 0; i < keys_.size();) {
+    std::size_t j = i + 1;
+    while (j < keys_.size() && keys_[j] >> 32 == keys_[i] >> 32 &&
+           SameUnits(ValueOf(TargetOf(keys_[j])), ValueOf(TargetOf(keys_[i]))))
+      ++j;
+    if (j - i > 1) {
+      scoped.clear();
+      for (std::size_t k = i; k < j; ++k)
+        if (TargetOf(keys_[k]).scope != kNoNode)
+          scoped.emplace_back(TargetOf(keys_[k]).scope, NodeOf(k));
+      std::sort(scoped.begin(), scoped.end());
+      for (std::size_t a = 0; a < scoped.size();) {
+        std::size_t b = a + 1;
+        while (b < scoped.size() && scoped[b].first == scoped[a].first)
+          ++b;
+        if (b - a > 1)
+          duplicates.push_back(OdxIndex::Problem{
+              scoped[a].second, OdxIndex::ProblemKind::DuplicateId,
+              static_cast<uint32_t>(b - a)});
+        a = b;
+      }
+    }
+    i = j;
+  }
+  std::sort(duplicates.begin(), duplicates.end(),
+            [](const OdxIndex::Problem &a, const OdxIndex::Problem &b) {
+              return a.node < b.node;
+            });
+}
+
+void Builder::Resolve(std::vector<OdxIndex::Reference> &out,
+                      std::vector<OdxIndex::Place> &documents,
+                      std::vector<OdxIndex::Place> &layers,
+                      std::vector<std::pair<NodeHandle, uint32_t>> &parentRefs,
+                      std::vector<OdxIndex::Problem> &duplicates) {
+  SortKeys();
+  MakePlaces(documents, layers);
+  std::vector<OdxIndex::Reference> byId;
+  byId.reserve(references_.size());
   // Each lookup is a chain of reads far apart (directory, key, target, its
   // value); starting the reads for later references early lets them
   // overlap instead of queueing one after the other.
@@ -554,7 +828,6 @@ void Builder::Resolve(std::vector<OdxIndex::Reference> &out) {
       ++k;
     return k;
   };
-  std::size_t nextHint = 0;
   for (std::size_t i = 0; i < references_.size(); ++i) {
     if (i + 3 * kAhead < count)
       Prefetch(keys_.data() + FirstInBucket(references_[i + 3 * kAhead].hash));
@@ -568,40 +841,282 @@ void Builder::Resolve(std::vector<OdxIndex::Reference> &out) {
       if (k < keys_.size())
         Prefetch(TargetOf(keys_[k]).value);
     }
-    const PendingReference &r = references_[i];
-    const bool hasHint =
-        nextHint < hints_.size() && hints_[nextHint].reference == i;
-    std::size_t first = 0, last = 0;
-    if (count > 0)
-      Candidates(r, first, last);
-    NodeHandle target = kNoNode;
-    if (last - first == 1) {
-      target = NodeOf(first);
-    } else if (last - first > 1) {
-      if (!hasHint) {
-        target = InOwnDocument(r.node, first, last);
+    OdxIndex::Reference r{references_[i].node,
+                          kNoNode,
+                          0,
+                          OdxIndex::ReferenceKind::ById,
+                          OdxIndex::Resolution::Resolved,
+                          false};
+    ResolveById(references_[i], r);
+    byId.push_back(r);
+  }
+  FindDuplicates(duplicates);
+  // PARENT-REFs by the layer that holds them; the references by name walk
+  // through them.
+  parentRefs.clear();
+  for (std::size_t i = 0; i < references_.size(); ++i)
+    if (references_[i].parentRef && references_[i].layer != kNoNode)
+      parentRefs.emplace_back(references_[i].layer, static_cast<uint32_t>(i));
+  std::sort(parentRefs.begin(), parentRefs.end());
+  parentRefs_ = &parentRefs;
+  std::vector<PendingReference>().swap(references_);
+  std::vector<uint64_t>().swap(keys_);
+  std::vector<Target>().swap(targets_);
+
+  std::vector<OdxIndex::Reference> byName;
+  ResolveByName(byId, byName);
+  out.swap(byId);
+  if (!byName.empty()) {
+    // Both in pre-order: merge, keeping the PARENT-REF indexes right.
+    std::vector<OdxIndex::Reference> merged;
+    merged.reserve(out.size() + byName.size());
+    std::vector<uint32_t> newIndex(out.size());
+    std::size_t a = 0, b = 0;
+    while (a < out.size() || b < byName.size()) {
+      if (b == byName.size() ||
+          (a < out.size() && out[a].node < byName[b].node)) {
+        newIndex[a] = static_cast<uint32_t>(merged.size());
+        merged.push_back(out[a++]);
       } else {
-        const Hint &h = hints_[nextHint];
-        hinted.push_back(
-            Hinted{i, first, last, Piece(r.node, h.from, h.length)});
+        merged.push_back(byName[b++]);
       }
     }
-    nextHint += hasHint;
-    out.push_back(OdxIndex::Reference{r.node, target});
+    for (auto &entry : parentRefs)
+      entry.second = newIndex[entry.second];
+    out.swap(merged);
   }
-  std::sort(hinted.begin(), hinted.end(), [](const Hinted &a, const Hinted &b) {
-    if (a.first != b.first)
-      return a.first < b.first;
-    return CompareUnits(a.hint, b.hint) < 0;
+}
+
+LabelView Builder::TagOf(NodeHandle node) const {
+  const LabelView label = store_.GetText(node);
+  uint32_t space = 0;
+  if (label.narrow)
+    space = detail::FindUnit<false>(label.narrow, 0, label.length,
+                                    static_cast<unsigned char>(' '));
+  else if (label.wide)
+    space = detail::FindUnit<false>(label.wide, 0, label.length, u' ');
+  return Slice(label, 0, space);
+}
+
+bool Builder::IsLayer(NodeHandle node) const {
+  const auto it = std::lower_bound(
+      layers_->begin(), layers_->end(), node,
+      [](const OdxIndex::Place &p, NodeHandle n) { return p.node < n; });
+  return it != layers_->end() && it->node == node;
+}
+
+// Where a message's subtree ends, found by reading on while the nodes
+// still lie below it; kept, since many references may share a message.
+NodeHandle Builder::ScanEnd(NodeHandle node) {
+  for (const auto &[n, end] : scannedEnds_)
+    if (n == node)
+      return end;
+  const NodeHandle count = store_.GetCount();
+  NodeHandle j = node + 1;
+  while (j < count) {
+    const NodeHandle parent = store_.Parent(j);
+    if (parent == kNoNode || parent < node)
+      break;
+    ++j;
+  }
+  if (scannedEnds_.size() < 64)
+    scannedEnds_.emplace_back(node, j);
+  return j;
+}
+
+// The messages a parameter interface of `service` names: its request, or
+// its positive responses in order and then its negative ones.
+void Builder::Messages(NodeHandle service, NarrowScope narrow,
+                       const std::vector<OdxIndex::Reference> &byId,
+                       std::vector<NodeHandle> &messages) const {
+  messages.clear();
+  const NodeHandle end = EndOf(service);
+  auto it = std::lower_bound(
+      byId.begin(), byId.end(), service,
+      [](const OdxIndex::Reference &r, NodeHandle n) { return r.node < n; });
+  std::vector<NodeHandle> negative;
+  for (; it != byId.end() && it->node < end; ++it) {
+    if (it->target == kNoNode)
+      continue;
+    const NodeHandle parent = store_.Parent(it->node);
+    const LabelView tag = TagOf(it->node);
+    if (narrow == NarrowScope::Request) {
+      if (parent == service && SameUnits(tag, u"REQUEST-REF"))
+        messages.push_back(it->target);
+      continue;
+    }
+    if (parent == kNoNode || store_.Parent(parent) != service)
+      continue;
+    if (SameUnits(tag, u"POS-RESPONSE-REF") &&
+        SameUnits(TagOf(parent), u"POS-RESPONSE-REFS"))
+      messages.push_back(it->target);
+    else if (SameUnits(tag, u"NEG-RESPONSE-REF") &&
+             SameUnits(TagOf(parent), u"NEG-RESPONSE-REFS"))
+      negative.push_back(it->target);
+  }
+  messages.insert(messages.end(), negative.begin(), negative.end());
+}
+
+void Builder::ResolveByName(const std::vector<OdxIndex::Reference> &byId,
+                            std::vector<OdxIndex::Reference> &out) {
+  out.clear();
+  if (nameReferences_.empty())
+    return;
+  // Only names some reference uses are worth indexing.
+  std::vector<uint32_t> wanted;
+  std::vector<uint32_t> hashes(nameReferences_.size());
+  for (std::size_t i = 0; i < nameReferences_.size(); ++i) {
+    const PendingName &r = nameReferences_[i];
+    hashes[i] = HashUnits(Piece(r.node, r.from, r.length));
+    wanted.push_back(hashes[i]);
+  }
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  std::vector<std::pair<uint32_t, NodeHandle>> named; // (hash, node)
+  for (std::size_t w = 0; w < names_.named.size(); ++w)
+    for (uint64_t bits = names_.named[w]; bits; bits &= bits - 1) {
+      const auto n = static_cast<NodeHandle>(w * 64 + std::countr_zero(bits));
+      const uint32_t h = HashUnits(NameOf(n));
+      if (std::binary_search(wanted.begin(), wanted.end(), h))
+        named.emplace_back(h, n);
+    }
+  std::sort(named.begin(), named.end());
+
+  // References that name the same thing under the same rule share their
+  // candidates: sorted so, each group finds them once.
+  struct Keyed {
+    uint32_t hash;
+    uint32_t rule; // a row of the rules, else kNoRule ^ the base's hash
+    uint32_t index;
+  };
+  constexpr uint32_t kNoRule = 0x80000000u;
+  std::vector<Keyed> order;
+  order.reserve(nameReferences_.size());
+  auto baseOf = [this](const PendingName &r) {
+    return Piece(r.node, 0, r.base);
+  };
+  auto nameOf = [this](const PendingName &r) {
+    return Piece(r.node, r.from, r.length);
+  };
+  for (std::size_t i = 0; i < nameReferences_.size(); ++i) {
+    const NameReferenceRule *rule =
+        NameReferenceRuleFor(baseOf(nameReferences_[i]));
+    const uint32_t row =
+        rule ? static_cast<uint32_t>(rule - kNameReferenceRules.data())
+             : kNoRule | (HashUnits(baseOf(nameReferences_[i])) >> 1);
+    order.push_back(Keyed{hashes[i], row, static_cast<uint32_t>(i)});
+  }
+  auto sameGroup = [&](const Keyed &a, const Keyed &b) {
+    const PendingName &x = nameReferences_[a.index];
+    const PendingName &y = nameReferences_[b.index];
+    return a.hash == b.hash && a.rule == b.rule &&
+           SameUnits(nameOf(x), nameOf(y)) &&
+           (a.rule < kNoRule || SameUnits(baseOf(x), baseOf(y)));
+  };
+  std::sort(order.begin(), order.end(), [&](const Keyed &a, const Keyed &b) {
+    if (a.hash != b.hash)
+      return a.hash < b.hash;
+    if (a.rule != b.rule)
+      return a.rule < b.rule;
+    const PendingName &x = nameReferences_[a.index];
+    const PendingName &y = nameReferences_[b.index];
+    if (const int c = CompareUnits(nameOf(x), nameOf(y)))
+      return c < 0;
+    if (const int c = CompareUnits(baseOf(x), baseOf(y)))
+      return c < 0;
+    return a.index < b.index;
   });
-  for (std::size_t i = 0; i < hinted.size();) {
-    const NodeHandle target =
-        UnderNamed(hinted[i].first, hinted[i].last, hinted[i].hint);
-    std::size_t j = i;
-    while (j < hinted.size() && hinted[j].first == hinted[i].first &&
-           SameUnits(hinted[j].hint, hinted[i].hint))
-      out[hinted[j++].reference].target = target;
-    i = j;
+
+  out.resize(nameReferences_.size());
+  std::vector<NodeHandle> candidates, messages;
+  std::vector<NodeHandle> visited;
+  std::vector<std::pair<NodeHandle, std::size_t>> walk; // layer, next parent
+  for (std::size_t g = 0; g < order.size();) {
+    std::size_t e = g + 1;
+    while (e < order.size() && sameGroup(order[g], order[e]))
+      ++e;
+    const PendingName &lead = nameReferences_[order[g].index];
+    const LabelView name = nameOf(lead);
+    const LabelView base = baseOf(lead);
+    const NameReferenceRule *rule = NameReferenceRuleFor(base);
+    candidates.clear();
+    for (auto it =
+             std::lower_bound(named.begin(), named.end(),
+                              std::make_pair(order[g].hash, NodeHandle{0}));
+         it != named.end() && it->first == order[g].hash; ++it)
+      if (SameUnits(NameOf(it->second), name) &&
+          MayName(rule, base, TagOf(it->second)))
+        candidates.push_back(it->second);
+
+    auto within = [&](NodeHandle from, NodeHandle to) {
+      const auto a =
+          std::lower_bound(candidates.begin(), candidates.end(), from);
+      const auto b = std::lower_bound(a, candidates.end(), to);
+      return Found{static_cast<uint32_t>(b - a), a < b ? *a : kNoNode};
+    };
+    // The parents of `layer`, depth first, each layer once.
+    auto searchParents = [&](NodeHandle layer) {
+      walk.assign(1, {layer, 0});
+      while (!walk.empty()) {
+        const NodeHandle current = walk.back().first;
+        auto at = std::lower_bound(parentRefs_->begin(), parentRefs_->end(),
+                                   std::make_pair(current, uint32_t{0}));
+        at += static_cast<std::ptrdiff_t>(walk.back().second);
+        if (at == parentRefs_->end() || at->first != current) {
+          walk.pop_back();
+          continue;
+        }
+        ++walk.back().second;
+        const NodeHandle parent = byId[at->second].target;
+        if (parent == kNoNode || !IsLayer(parent) ||
+            std::find(visited.begin(), visited.end(), parent) != visited.end())
+          continue;
+        visited.push_back(parent);
+        if (const Found f = within(parent, EndOf(parent)); f.count)
+          return f;
+        walk.emplace_back(parent, 0);
+      }
+      return Found{};
+    };
+
+    for (std::size_t k = g; k < e; ++k) {
+      const uint32_t index = order[k].index;
+      const NodeHandle node = nameReferences_[index].node;
+      Found f;
+      if (!candidates.empty()) {
+        if (rule && rule->narrow != NarrowScope::None) {
+          NodeHandle service = store_.Parent(node);
+          while (service != kNoNode &&
+                 !SameUnits(TagOf(service), u"DIAG-SERVICE"))
+            service = store_.Parent(service);
+          if (service != kNoNode) {
+            Messages(service, rule->narrow, byId, messages);
+            for (const NodeHandle m : messages)
+              if ((f = within(m, ScanEnd(m))).count)
+                break;
+          }
+        }
+        visited.clear();
+        for (NodeHandle a = store_.Parent(node); f.count == 0 && a != kNoNode;
+             a = store_.Parent(a)) {
+          f = within(a, EndOf(a));
+          if (f.count == 0 && IsLayer(a)) {
+            visited.push_back(a);
+            f = searchParents(a);
+          }
+        }
+        if (f.count == 0)
+          f = Found{static_cast<uint32_t>(candidates.size()), candidates[0]};
+      }
+      out[index] = OdxIndex::Reference{node,
+                                       f.first,
+                                       f.count,
+                                       OdxIndex::ReferenceKind::ByName,
+                                       f.count ? OdxIndex::Resolution::Resolved
+                                               : OdxIndex::Resolution::NoName,
+                                       f.count > 1};
+    }
+    g = e;
   }
 }
 
@@ -625,11 +1140,31 @@ void OdxIndex::Build() const {
   std::vector<uint64_t>().swap(named_);
   std::vector<uint32_t>().swap(namedBefore_);
   std::vector<uint32_t>().swap(nameLength_);
+  std::vector<uint32_t>().swap(nameOffset_);
   std::vector<Reference>().swap(references_);
-  Builder builder(store_, NameTable{named_, namedBefore_, nameLength_});
+  Builder builder(store_,
+                  NameTable{named_, namedBefore_, nameLength_, nameOffset_});
   builder.Pass(threads_);
-  builder.Resolve(references_);
+  builder.Resolve(references_, documents_, layers_, parentRefs_, duplicates_);
   nameLength_.shrink_to_fit();
+  nameOffset_.shrink_to_fit();
+  auto nest = [](const std::vector<Place> &places,
+                 std::vector<uint32_t> &parents,
+                 std::vector<NodeHandle> &nodes) {
+    parents.assign(places.size(), UINT32_MAX);
+    nodes.resize(places.size());
+    std::vector<uint32_t> open;
+    for (uint32_t i = 0; i < places.size(); ++i) {
+      nodes[i] = places[i].node;
+      while (!open.empty() && places[open.back()].end <= places[i].node)
+        open.pop_back();
+      if (!open.empty())
+        parents[i] = open.back();
+      open.push_back(i);
+    }
+  };
+  nest(documents_, documentParent_, documentNodes_);
+  nest(layers_, layerParent_, layerNodes_);
   fingerprint_ = Current();
   built_ = true;
 }
@@ -641,10 +1176,8 @@ uint32_t OdxIndex::Generation() const {
 
 LabelView OdxIndex::Name(NodeHandle node) const {
   Refresh();
-  const uint32_t length =
-      NameTable{named_, namedBefore_, nameLength_}.Length(node);
-  return length ? Slice(store_.GetText(node + 1), kNameOffset, length)
-                : LabelView();
+  return NameTable{named_, namedBefore_, nameLength_, nameOffset_}.Of(store_,
+                                                                      node);
 }
 
 const OdxIndex::Reference *OdxIndex::FindReference(NodeHandle node) const {
@@ -690,15 +1223,172 @@ std::span<const OdxIndex::Reference> OdxIndex::References() const {
   return references_;
 }
 
+std::size_t OdxIndex::NotLoadedCount() const {
+  Refresh();
+  return static_cast<std::size_t>(
+      std::count_if(references_.begin(), references_.end(), [](const auto &r) {
+        return r.resolution == Resolution::NotLoaded;
+      }));
+}
+
 bool OdxIndex::IsTarget(NodeHandle node) const {
   const NodeLabel parts = ReadNodeLabel(store_, node);
   return FindAttribute(parts.attributes, u"ID").has_value();
 }
 
+QString OdxIndex::Reason(const Reference &reference) const {
+  const NodeLabel parts = ReadNodeLabel(store_, reference.node);
+  auto attribute = [&parts](std::u16string_view name) {
+    return FindAttribute(parts.attributes, name)
+        .value_or(LabelView())
+        .toQString();
+  };
+  if (reference.kind == ReferenceKind::ByName) {
+    const QString name = attribute(u"SHORT-NAME");
+    if (reference.ambiguous)
+      return QStringLiteral("%1 candidates named %2")
+          .arg(reference.candidates)
+          .arg(name);
+    if (reference.target != kNoNode)
+      return QString();
+    QString base = parts.element.toQString();
+    base.chop(static_cast<qsizetype>(kNameReferenceSuffix.size()));
+    return QStringLiteral("no %1 named %2").arg(base, name);
+  }
+  const QString id = attribute(u"ID-REF");
+  switch (reference.resolution) {
+  case Resolution::Resolved:
+    return reference.ambiguous ? QStringLiteral("%1 candidates with ID %2")
+                                     .arg(reference.candidates)
+                                     .arg(id)
+                               : QString();
+  case Resolution::NoIdInDocument:
+    return QStringLiteral("no ID %1 in this document").arg(id);
+  case Resolution::NotLoaded:
+    return QStringLiteral("%1 is not loaded").arg(attribute(u"DOCREF"));
+  case Resolution::NoIdInPlace:
+    return QStringLiteral("no ID %1 in %2").arg(id, attribute(u"DOCREF"));
+  case Resolution::NoName:
+    break;
+  }
+  return QString();
+}
+
+std::span<const NodeHandle> OdxIndex::Documents() const {
+  Refresh();
+  return documentNodes_;
+}
+
+std::span<const NodeHandle> OdxIndex::Layers() const {
+  Refresh();
+  return layerNodes_;
+}
+
+const OdxIndex::Place *OdxIndex::FindPlace(const std::vector<Place> &places,
+                                           NodeHandle node) const {
+  const auto it =
+      std::lower_bound(places.begin(), places.end(), node,
+                       [](const Place &p, NodeHandle n) { return p.node < n; });
+  return it != places.end() && it->node == node ? &*it : nullptr;
+}
+
+NodeHandle OdxIndex::Innermost(const std::vector<Place> &places,
+                               const std::vector<uint32_t> &enclosing,
+                               NodeHandle node) const {
+  // The last place starting at or before the node, or the one around it.
+  auto it =
+      std::upper_bound(places.begin(), places.end(), node,
+                       [](NodeHandle n, const Place &p) { return n < p.node; });
+  if (it == places.begin())
+    return kNoNode;
+  auto i = static_cast<uint32_t>(it - places.begin() - 1);
+  while (i != UINT32_MAX && node >= places[i].end)
+    i = enclosing[i];
+  return i == UINT32_MAX ? kNoNode : places[i].node;
+}
+
+NodeHandle OdxIndex::DocumentOf(NodeHandle node) const {
+  Refresh();
+  return Innermost(documents_, documentParent_, node);
+}
+
+NodeHandle OdxIndex::LayerOf(NodeHandle node) const {
+  Refresh();
+  return Innermost(layers_, layerParent_, node);
+}
+
+LayerKind OdxIndex::KindOfLayer(NodeHandle node) const {
+  Refresh();
+  const Place *place = FindPlace(layers_, node);
+  return place ? place->kind : LayerKind::None;
+}
+
+NodeHandle OdxIndex::EndOf(NodeHandle node) const {
+  Refresh();
+  if (const Place *place = FindPlace(layers_, node))
+    return place->end;
+  if (const Place *place = FindPlace(documents_, node))
+    return place->end;
+  return kNoNode;
+}
+
+std::vector<OdxIndex::ParentRef> OdxIndex::ParentRefs(NodeHandle layer) const {
+  Refresh();
+  std::vector<ParentRef> parents;
+  for (auto it = std::lower_bound(parentRefs_.begin(), parentRefs_.end(),
+                                  std::make_pair(layer, uint32_t{0}));
+       it != parentRefs_.end() && it->first == layer; ++it) {
+    const Reference &r = references_[it->second];
+    parents.push_back(ParentRef{
+        r.node, r.target != kNoNode && FindPlace(layers_, r.target) ? r.target
+                                                                    : kNoNode});
+  }
+  return parents;
+}
+
+std::vector<OdxIndex::Problem> OdxIndex::Problems() const {
+  Refresh();
+  std::vector<Problem> problems;
+  for (const Reference &r : references_)
+    if (r.target == kNoNode)
+      problems.push_back(Problem{r.node, ProblemKind::Unresolved, 0});
+  for (const Reference &r : references_)
+    if (r.ambiguous)
+      problems.push_back(Problem{r.node, ProblemKind::Ambiguous, r.candidates});
+  problems.insert(problems.end(), duplicates_.begin(), duplicates_.end());
+  return problems;
+}
+
+QString OdxIndex::Reason(const Problem &problem) const {
+  if (problem.kind == ProblemKind::DuplicateId) {
+    const NodeLabel parts = ReadNodeLabel(store_, problem.node);
+    return QStringLiteral("%1 elements with ID %2")
+        .arg(problem.count)
+        .arg(FindAttribute(parts.attributes, u"ID")
+                 .value_or(LabelView())
+                 .toQString());
+  }
+  const Reference *r = FindReference(problem.node);
+  return r ? Reason(*r) : QString();
+}
+
 std::size_t OdxIndex::MemoryBytes() const {
   return sizeof(*this) + named_.capacity() * sizeof(uint64_t) +
-         (namedBefore_.capacity() + nameLength_.capacity()) * sizeof(uint32_t) +
-         references_.capacity() * sizeof(Reference);
+         (namedBefore_.capacity() + nameLength_.capacity() +
+          nameOffset_.capacity()) *
+             sizeof(uint32_t) +
+         references_.capacity() * sizeof(Reference) +
+         (documents_.capacity() + layers_.capacity()) * sizeof(Place) +
+         parentRefs_.capacity() * sizeof(parentRefs_[0]) +
+         duplicates_.capacity() * sizeof(Problem);
+}
+
+bool IsElement(const OutlineStore &store, NodeHandle node) {
+  if (node >= store.GetCount())
+    return false;
+  const NodeLabel parts = ReadNodeLabel(store, node);
+  return !parts.rawText && !parts.member && parts.element.length > 0 &&
+         !IsDeclarationLabel(parts.element);
 }
 
 } // namespace odx

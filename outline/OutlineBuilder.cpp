@@ -1,7 +1,9 @@
 #include "outline/OutlineBuilder.h"
 
+#include "outline/DatabaseFiles.h"
 #include "package/Package.h"
 #include "platform/FileHandle.h"
+#include "platform/Folder.h"
 #include "xml/cvexXML.h"
 
 #include <QString>
@@ -245,12 +247,13 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
   reader.Close();
 }
 
-// One top-level node per member: a document's outline below its name, any
-// other member a leaf with its size, a member that cannot be read a leaf
-// that says so.  Members are inflated one at a time.
-void FillPackage(package::Package &pkg, OutlineStore &tree,
-                 PercentReporter &progress) {
-  int64_t before = 0; // bytes of the documents before this member
+// One node per member below `parent` (kNoNode: the top level): a
+// document's outline below its name, any other member a leaf with its size,
+// a member that cannot be read a leaf that says so.  Members are inflated
+// one at a time.  `before` bytes of the whole input come before the
+// package's documents, for the progress.
+void FillPackage(package::Package &pkg, OutlineStore &tree, NodeHandle parent,
+                 PercentReporter &progress, int64_t before) {
   cvexDynamicArrayTemplate<unsigned char> bytes;
   const std::vector<package::Member> &members = pkg.Members();
   for (std::size_t i = 0; i < members.size(); ++i) {
@@ -260,7 +263,8 @@ void FillPackage(package::Package &pkg, OutlineStore &tree,
         pkg.Read(i, bytes)) {
       const std::u16string_view parts[] = {name};
       const NodeHandle member =
-          tree.AddChildJoined(kNoNode, parts, kContainerImage);
+          tree.AddChildJoined(parent, parts, kContainerImage);
+      tree.NoteMember(member);
       cvexXML reader;
       reader.LoadDocument(bytes); // takes the bytes; freed with the reader
       FillDocument(reader, tree, member, progress, before);
@@ -274,7 +278,7 @@ void FillPackage(package::Package &pkg, OutlineStore &tree,
             ? std::u16string(u" (unreadable)")
             : u" (" + QString::number(m.size).toStdU16String() + u" bytes)";
     const std::u16string_view parts[] = {name, suffix};
-    tree.AddChildJoined(kNoNode, parts, kLeafImage);
+    tree.NoteMember(tree.AddChildJoined(parent, parts, kLeafImage));
     if (m.kind == package::MemberKind::Document && m.readable)
       before += static_cast<int64_t>(m.size);
     progress.Update(before);
@@ -298,7 +302,7 @@ BuildStatus FromPackage(package::Package::OpenStatus opened,
   case package::Package::OpenStatus::Opened: {
     PercentReporter percent(progress, DocumentBytes(pkg));
     tree.MarkPackage();
-    FillPackage(pkg, tree, percent);
+    FillPackage(pkg, tree, kNoNode, percent, 0);
     return BuildStatus::Built;
   }
   case package::Package::OpenStatus::TooLarge:
@@ -321,6 +325,103 @@ BuildStatus FromDocument(cvexXML &reader, OutlineStore &tree,
   }
   PercentReporter percent(progress, reader.content.count);
   FillDocument(reader, tree, kNoNode, percent, 0);
+  return BuildStatus::Built;
+}
+
+// What one file of a database adds below the top level.
+enum class FileOutcome { Added, Unreadable, TooLarge };
+
+// A file of a database: a top-level node named by the file, holding its
+// document's outline, or its package's members; "NAME (unreadable)" when
+// it cannot be read.  `done` counts the document bytes read so far across
+// all files, for the progress and for the limit the files share.
+FileOutcome FillFile(const QString &path, OutlineStore &tree,
+                     PercentReporter &progress, int64_t &done) {
+  cvexString filePath;
+  filePath.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
+  const std::u16string name = FileNameOf(path).toStdU16String();
+  constexpr int64_t kLimit = INT32_MAX; // what one document may hold, too
+  package::Package pkg;
+  switch (pkg.Open(filePath)) {
+  case package::Package::OpenStatus::Opened: {
+    const int64_t documents = DocumentBytes(pkg);
+    if (done + documents > kLimit)
+      return FileOutcome::TooLarge;
+    const std::u16string_view parts[] = {name};
+    const NodeHandle file =
+        tree.AddChildJoined(kNoNode, parts, kContainerImage);
+    tree.NoteMember(file);
+    FillPackage(pkg, tree, file, progress, done);
+    done += documents;
+    return FileOutcome::Added;
+  }
+  case package::Package::OpenStatus::NotAPackage:
+    break;
+  case package::Package::OpenStatus::TooLarge:
+    return FileOutcome::TooLarge;
+  case package::Package::OpenStatus::Damaged:
+  case package::Package::OpenStatus::CouldNotOpen:
+    return FileOutcome::Unreadable;
+  }
+  cvexXML reader;
+  switch (reader.OpenDocument(filePath)) {
+  case cvexXML::LoadResult::Loaded:
+    break;
+  case cvexXML::LoadResult::TooLarge:
+    return FileOutcome::TooLarge;
+  case cvexXML::LoadResult::CouldNotOpen:
+    return platform::DiagnoseFile(filePath.buffer) ==
+                   platform::FileProblem::TooLarge
+               ? FileOutcome::TooLarge
+               : FileOutcome::Unreadable;
+  }
+  const int64_t bytes = reader.content.count;
+  if (done + bytes > kLimit)
+    return FileOutcome::TooLarge;
+  const std::u16string_view parts[] = {name};
+  const NodeHandle file = tree.AddChildJoined(kNoNode, parts, kContainerImage);
+  tree.NoteMember(file);
+  if (bytes > 0)
+    FillDocument(reader, tree, file, progress, done);
+  else
+    reader.Close();
+  done += bytes;
+  return FileOutcome::Added;
+}
+
+// Every file in the order given, as one outline whose top-level nodes are
+// the files.  The documents of all files together stay below the limit of
+// one document, so that a database behaves like a package.
+BuildStatus FillFiles(std::span<const QString> paths, OutlineStore &tree,
+                      ProgressSink &progress) {
+  if (paths.empty())
+    return BuildStatus::Empty;
+  int64_t total = 0;
+  for (const QString &path : paths)
+    total += std::max<int64_t>(
+        0,
+        platform::SizeOfFile(reinterpret_cast<const char16_t *>(path.utf16())));
+  if (total > INT32_MAX)
+    return BuildStatus::TooLarge;
+  tree.MarkPackage();
+  PercentReporter percent(progress, total);
+  int64_t done = 0;
+  for (const QString &path : paths) {
+    switch (FillFile(path, tree, percent, done)) {
+    case FileOutcome::Added:
+      break;
+    case FileOutcome::Unreadable: {
+      const std::u16string label =
+          FileNameOf(path).toStdU16String() + u" (unreadable)";
+      tree.NoteMember(tree.AddChild(kNoNode, std::u16string_view(label)));
+      break;
+    }
+    case FileOutcome::TooLarge:
+      tree.Clear();
+      return BuildStatus::TooLarge;
+    }
+    percent.Update(done);
+  }
   return BuildStatus::Built;
 }
 
@@ -355,6 +456,14 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   tree.Clear();
   progress.SetPosition(0);
   progress.SetVisible(true);
+
+  if (platform::IsFolder(filePath.buffer)) {
+    std::vector<QString> files;
+    if (!ListDatabaseFiles(
+            QString::fromUtf16(filePath.buffer, filePath.Length()), files))
+      return BuildStatus::CouldNotOpen;
+    return FillFiles(files, tree, progress);
+  }
 
   // A package is known by its first bytes, whatever its name.
   package::Package pkg;
@@ -408,6 +517,17 @@ BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
   if (reader.LoadDocument(copy) == cvexXML::LoadResult::TooLarge)
     return BuildStatus::TooLarge;
   return FromDocument(reader, tree, progress);
+}
+
+BuildStatus BuildOutlineFromFiles(std::span<const QString> paths,
+                                  OutlineStore &tree, ProgressSink &progress,
+                                  BusyIndicator &busy) {
+  RunGuard guard(tree, progress, busy);
+  guard.BeginTree();
+  tree.Clear();
+  progress.SetPosition(0);
+  progress.SetVisible(true);
+  return FillFiles(paths, tree, progress);
 }
 
 } // namespace outline

@@ -55,10 +55,11 @@ QString ElementPath(const OutlineStore &store, NodeHandle node) {
   // its depth, not its depth squared.
   QStringList names;
   for (NodeHandle n = node; n != kNoNode; n = store.Parent(n)) {
-    // A package's member is named by all of its name, spaces included.
-    if (store.IsPackage() && store.Parent(n) == kNoNode) {
+    // A file or a package's member is named by all of its name, spaces
+    // included.
+    if (store.IsMember(n)) {
       names.append(store.GetText(n).toQString());
-      break;
+      continue;
     }
     names.append(ElementName(store, n));
   }

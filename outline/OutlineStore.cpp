@@ -480,12 +480,19 @@ void OutlineStore::AddNote(NodeHandle node, uint32_t attributeStart) {
 }
 
 void OutlineStore::NoteAttributeStart(NodeHandle node, uint32_t unit) {
-  if (node < count_ && (unit >= At(node).length || unit == kRawText))
+  if (node < count_ && (unit >= At(node).length || unit >= kMember))
     throw std::invalid_argument("attribute start beyond the label");
   AddNote(node, unit);
 }
 
 void OutlineStore::NoteRawText(NodeHandle node) { AddNote(node, kRawText); }
+
+void OutlineStore::NoteMember(NodeHandle node) { AddNote(node, kMember); }
+
+bool OutlineStore::IsMember(NodeHandle node) const {
+  const LabelNote *note = FindLabelNote(node);
+  return note && note->attributeStart == kMember;
+}
 
 std::span<const OutlineStore::LabelNote> OutlineStore::LabelNotes() const {
   return notes_;

@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
-           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package
+           fuzz_file_lines fuzz_outline fuzz_links fuzz_filter fuzz_package
            fuzz_package_outline)
 fi
 
@@ -41,13 +41,10 @@ fi
 seeds="$work/seeds-xml"
 mkdir -p "$seeds"
 cp samples/*.odx tests/data/corpus/*.odx* tests/data/corpus/*.xml "$seeds/" 2>/dev/null
-gen=../shared/tools/gen_odx.py
-if [ -f "$gen" ]; then
-  for s in 1 2 3; do
-    [ -f "$seeds/gen-$s.odx" ] ||
-      python3 "$gen" --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
-  done
-fi
+for s in 1 2 3; do
+  [ -f "$seeds/gen-$s.odx" ] ||
+    python3 bench/gen_odx.py --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
+done
 
 # Package seeds: the real package and small ones packed from the XML seeds.
 seeds_pdx="$work/seeds-pdx"
@@ -79,6 +76,7 @@ for t in "${targets[@]}"; do
     # builder; longer ones only slow each execution down.
     fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=1024 ;;
     fuzz_package|fuzz_package_outline) extra=("$seeds_pdx"); maxlen=65536 ;;
+    fuzz_links) extra=(-dict="$root/fuzz/links.dict"); maxlen=1024 ;;
     *) extra=(); maxlen=4096 ;;
   esac
   log="$work/$t.log"

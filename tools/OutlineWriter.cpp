@@ -120,20 +120,47 @@ void OutlineWriter::JsonNode(uint32_t depth, int image,
 void OutlineWriter::JsonReference(uint32_t index,
                                   const outline::LabelView &value,
                                   const outline::LabelView *hint,
-                                  uint32_t target) {
+                                  uint32_t target, bool byName,
+                                  bool ambiguous) {
   buf_ += "{\"index\":";
   buf_ += std::to_string(index);
   buf_ += ",\"ref\":";
   JsonLabel(value);
-  buf_ += ",\"docref\":";
-  if (hint)
-    JsonLabel(*hint);
-  else
-    buf_ += "null";
+  if (!byName) {
+    buf_ += ",\"docref\":";
+    if (hint)
+      JsonLabel(*hint);
+    else
+      buf_ += "null";
+  }
   buf_ += ",\"target\":";
   buf_ +=
       target == outline::kNoNode ? std::string("null") : std::to_string(target);
+  buf_ += byName ? ",\"by\":\"name\"" : ",\"by\":\"id\"";
+  buf_ += ambiguous ? ",\"ambiguous\":true}\n" : ",\"ambiguous\":false}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::JsonProblem(uint32_t index, std::string_view kind,
+                                const outline::LabelView &reason) {
+  buf_ += "{\"index\":";
+  buf_ += std::to_string(index);
+  buf_ += ",\"kind\":\"";
+  buf_ += kind;
+  buf_ += "\",\"reason\":";
+  JsonLabel(reason);
   buf_ += "}\n";
+  MaybeFlush();
+}
+
+void OutlineWriter::TextProblem(uint32_t index, std::string_view kind,
+                                const outline::LabelView &reason) {
+  buf_ += std::to_string(index);
+  buf_ += ' ';
+  buf_ += kind;
+  buf_ += ": ";
+  TextLabel(reason);
+  buf_.push_back('\n');
   MaybeFlush();
 }
 

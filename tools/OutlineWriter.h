@@ -28,10 +28,18 @@ public:
   void JsonNode(uint32_t depth, int image, const outline::LabelView &label,
                 const outline::LabelView &name = {});
   void JsonHit(uint32_t index, const outline::LabelView &label);
-  // A reference: its index, ID-REF value, DOCREF value (null when absent)
-  // and the index of its target (null when unresolved).
+  // A reference: its index, ID-REF or SHORT-NAME value, DOCREF value
+  // (null when absent; no key at all for a reference by name), the index of
+  // its target (null when unresolved), how it names it and whether others
+  // would have fitted too.
   void JsonReference(uint32_t index, const outline::LabelView &value,
-                     const outline::LabelView *hint, uint32_t target);
+                     const outline::LabelView *hint, uint32_t target,
+                     bool byName, bool ambiguous);
+  // A problem: its node's index, its kind and why, in words.
+  void JsonProblem(uint32_t index, std::string_view kind,
+                   const outline::LabelView &reason);
+  void TextProblem(uint32_t index, std::string_view kind,
+                   const outline::LabelView &reason);
   void TextReference(uint32_t index, uint32_t target);
   void Raw(std::string_view text);
   bool Flush(); // false when the output could not be written

@@ -6,12 +6,14 @@
 #include "odx/Attributes.h"
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
+#include "outline/DatabaseFiles.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
 #include "outline/Surroundings.h"
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
+#include "platform/Folder.h"
 #include "tools/OutlineWriter.h"
 
 #include <QString>
@@ -22,14 +24,16 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
-const char kUsage[] = "usage: odx-outline [--json] [--names] [--filter TERM | "
-                      "--refs | --unresolved] [--count] FILE\n";
+const char kUsage[] =
+    "usage: odx-outline [--json] [--names] [--filter TERM | --refs | "
+    "--unresolved | --problems] [--count] FILE... | FOLDER\n";
 
-// Exit status of --unresolved when at least one reference resolves to
-// nothing.
+// Exit status of --unresolved and --problems when at least one reference
+// resolves to nothing.
 constexpr int kSomeUnresolved = 3;
 
 class NoProgress : public outline::ProgressSink {
@@ -44,7 +48,7 @@ public:
 };
 
 // What to print instead of the outline; at most one.
-enum class Listing { Outline, Filter, References, Unresolved };
+enum class Listing { Outline, Filter, References, Unresolved, Problems };
 
 struct Options {
   bool json = false;
@@ -52,7 +56,7 @@ struct Options {
   bool names = false;
   Listing listing = Listing::Outline;
   std::string term;
-  const char *file = nullptr;
+  std::vector<const char *> files;
 };
 
 bool ParseArguments(int argc, char **argv, Options &o) {
@@ -70,19 +74,24 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.listing = Listing::Filter;
       o.term = argv[++i];
     } else if (std::strcmp(a, "--refs") == 0 ||
-               std::strcmp(a, "--unresolved") == 0) {
+               std::strcmp(a, "--unresolved") == 0 ||
+               std::strcmp(a, "--problems") == 0) {
       if (o.listing != Listing::Outline)
         return false;
-      o.listing = a[2] == 'r' ? Listing::References : Listing::Unresolved;
-    } else if (std::strcmp(a, "--") == 0 && i + 2 == argc && !o.file) {
-      o.file = argv[++i];
-    } else if ((a[0] == '-' && a[1] == '-') || o.file) {
-      return false; // an unknown option, or a second file
+      o.listing = a[2] == 'r'   ? Listing::References
+                  : a[2] == 'u' ? Listing::Unresolved
+                                : Listing::Problems;
+    } else if (std::strcmp(a, "--") == 0) {
+      // Everything after it is a file, whatever it looks like.
+      o.files.insert(o.files.end(), argv + i + 1, argv + argc);
+      break;
+    } else if (a[0] == '-' && a[1] == '-') {
+      return false; // an unknown option
     } else {
-      o.file = a;
+      o.files.push_back(a);
     }
   }
-  return o.file != nullptr;
+  return !o.files.empty();
 }
 
 void AssignQString(cvexString &s, const QString &q) {
@@ -130,14 +139,48 @@ std::size_t PrintReferences(const Options &o,
     }
     const outline::LabelView attributes =
         odx::ReadNodeLabel(items, r.node).attributes;
-    const auto value = odx::FindAttribute(attributes, u"ID-REF");
+    const bool byName = r.kind == odx::OdxIndex::ReferenceKind::ByName;
+    const auto value =
+        odx::FindAttribute(attributes, byName ? u"SHORT-NAME" : u"ID-REF");
     const auto hint = odx::FindAttribute(attributes, u"DOCREF");
     out.JsonReference(r.node, value.value_or(outline::LabelView()),
-                      hint ? &*hint : nullptr, r.target);
+                      hint ? &*hint : nullptr, r.target, byName, r.ambiguous);
   }
   if (o.count)
     out.Raw(std::to_string(listed) + "\n");
   return listed;
+}
+
+outline::LabelView ViewOf(const QString &text) {
+  outline::LabelView view;
+  view.wide = reinterpret_cast<const char16_t *>(text.utf16());
+  view.length = static_cast<uint32_t>(text.size());
+  return view;
+}
+
+// Returns whether any reference is unresolved.
+bool PrintProblems(const Options &o, const outline::OutlineStore &items,
+                   tools::OutlineWriter &out) {
+  const odx::OdxIndex index(items);
+  const std::vector<odx::OdxIndex::Problem> problems = index.Problems();
+  bool unresolved = false;
+  for (const odx::OdxIndex::Problem &p : problems) {
+    using Kind = odx::OdxIndex::ProblemKind;
+    unresolved |= p.kind == Kind::Unresolved;
+    if (o.count)
+      continue;
+    const std::string_view kind = p.kind == Kind::Unresolved  ? "unresolved"
+                                  : p.kind == Kind::Ambiguous ? "ambiguous"
+                                                              : "duplicate-id";
+    const QString reason = index.Reason(p);
+    if (o.json)
+      out.JsonProblem(p.node, kind, ViewOf(reason));
+    else
+      out.TextProblem(p.node, kind, ViewOf(reason));
+  }
+  if (o.count)
+    out.Raw(std::to_string(problems.size()) + "\n");
+  return unresolved;
 }
 
 void PrintOutline(const Options &o, const outline::OutlineStore &items,
@@ -168,19 +211,36 @@ int Run(const Options &o) {
   NoProgress progress;
   NoBusy busy;
   cvexString path;
-  AssignQString(path, platform::DecodeFileName(o.file));
-  const outline::BuildStatus built =
-      outline::BuildOutline(path, items, progress, busy);
+  AssignQString(path, platform::DecodeFileName(o.files[0]));
+  outline::BuildStatus built;
+  if (o.files.size() == 1) {
+    built = outline::BuildOutline(path, items, progress, busy);
+  } else {
+    // Several files: one database, in the order a folder of them would
+    // have.
+    std::vector<QString> paths;
+    for (const char *file : o.files)
+      paths.push_back(platform::DecodeFileName(file));
+    outline::SortByFileName(paths);
+    built = outline::BuildOutlineFromFiles(paths, items, progress, busy);
+  }
+  const char *shown = o.files.size() == 1 ? o.files[0] : "the files";
   if (built == outline::BuildStatus::CouldNotOpen ||
       built == outline::BuildStatus::TooLarge) {
     // The window's message, then which file and why.
-    std::fprintf(stderr, "Could not open file.\nodx-outline: %s: %s\n", o.file,
-                 platform::DescribeOpenFailure(
-                     path.buffer, built == outline::BuildStatus::TooLarge));
+    std::fprintf(
+        stderr, "Could not open file.\nodx-outline: %s: %s\n", shown,
+        built == outline::BuildStatus::TooLarge && o.files.size() > 1
+            ? "2 GiB or more together"
+            : platform::DescribeOpenFailure(
+                  path.buffer, built == outline::BuildStatus::TooLarge));
     return 1;
   }
   if (built == outline::BuildStatus::Empty)
-    std::fprintf(stderr, "odx-outline: %s: the file is empty\n", o.file);
+    std::fprintf(stderr, "odx-outline: %s: %s\n", shown,
+                 o.files.size() == 1 && !platform::IsFolder(path.buffer)
+                     ? "the file is empty"
+                     : "holds no ODX files");
 
   tools::OutlineWriter out(stdout);
   int status = 0;
@@ -193,6 +253,10 @@ int Run(const Options &o) {
     break;
   case Listing::Unresolved:
     if (PrintReferences(o, items, out) > 0)
+      status = kSomeUnresolved;
+    break;
+  case Listing::Problems:
+    if (PrintProblems(o, items, out))
       status = kSomeUnresolved;
     break;
   case Listing::Outline:

@@ -1,3 +1,4 @@
+#include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineModel.h"
 #include "outline/OutlinePaths.h"
@@ -239,10 +240,14 @@ private slots:
       QTest::keyClick(w.get(), Qt::Key_F3);
       QTest::keyClick(w.get(), Qt::Key_U,
                       Qt::ControlModifier | Qt::ShiftModifier);
-      QVERIFY(!StatusMessage(*w).isEmpty() && !spec->text().isEmpty());
+      const QString before = StatusMessage(*w);
+      QVERIFY(!before.isEmpty() && !spec->text().isEmpty());
       path->setText(next);
       QTest::keyClick(path, Qt::Key_Return);
-      QCOMPARE(StatusMessage(*w), QString());
+      // Only what the new outline has to say (the folder offer).
+      QVERIFY2(StatusMessage(*w) != before, qPrintable(before));
+      if (next != kOtherFile)
+        QCOMPARE(StatusMessage(*w), QString());
       QCOMPARE(spec->text(), QString());
       QCOMPARE(w->ResultsStore().GetCount(), 0u);
     }
@@ -378,6 +383,56 @@ private slots:
     QVERIFY(!note(1).isValid());
     auto again = NewWindow();
     QVERIFY(!Control<QAction>(*again, "actShowNames")->isChecked());
+  }
+
+  // A single file's references to documents not loaded: the window offers
+  // its folder; references by name draw and jump like those by ID; the
+  // problems say why.
+  void shortNamesProblemsAndTheFolderOffer() {
+    auto w = ShownWindow();
+    Browse(*w, kCorpus + "/odxtools__somersault__somersault.odx-d");
+    QLabel *offer = Control<QLabel>(*w, "lblNotLoaded");
+    QVERIFY(offer->isVisible());
+    QVERIFY2(StatusMessage(*w).endsWith(
+                 "references point to documents that are not loaded"),
+             qPrintable(StatusMessage(*w)));
+    outline::OutlineStore &items = w->ItemsStore();
+    NodeHandle snref = kNoNode;
+    for (NodeHandle n = 0; n < items.GetCount() && snref == kNoNode; ++n)
+      if (items.GetText(n).toQString().startsWith("TARGET-SNREF"))
+        snref = n;
+    QVERIFY(snref != kNoNode);
+    outline::OutlineModel &model = w->ItemsModel();
+    QVERIFY(model
+                .data(model.IndexFromNode(snref),
+                      outline::OutlineModel::AnnotationRole)
+                .toString()
+                .startsWith(QStringLiteral("\u2192 ")));
+    Items(*w)->setFocus();
+    Items(*w)->setCurrentIndex(model.IndexFromNode(snref));
+    QTest::keyClick(Items(*w), Qt::Key_F12);
+    const NodeHandle state = CurrentItem(*w);
+    QVERIFY(items.GetText(state).toQString().startsWith("STATE"));
+    QVERIFY(items.GetText(snref).toQString().contains(
+        "\"" + w->Odx().Name(state).toQString() + "\""));
+
+    // One click opens the folder, and the same element stays selected.
+    const QString path = outline::ElementPath(items, state);
+    emit offer->linkActivated(QStringLiteral("folder"));
+    QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kCorpus);
+    QVERIFY(!offer->isVisible());
+    QCOMPARE(outline::ElementPath(items, CurrentItem(*w)),
+             "odxtools__somersault__somersault.odx-d/" + path);
+
+    QTest::keyClick(w.get(), Qt::Key_U,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    const auto problems = w->Odx().Problems();
+    QCOMPARE(w->ResultsStore().GetCount(), uint32_t(problems.size()));
+    QCOMPARE(w->ResultsModel()
+                 .data(w->ResultsModel().index(0, 0),
+                       outline::OutlineModel::AnnotationRole)
+                 .toString(),
+             "unresolved: " + w->Odx().Reason(problems[0]));
   }
 
   void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {

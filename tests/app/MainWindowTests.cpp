@@ -408,7 +408,8 @@ private slots:
                           "cmdSearch", "treeItems", "treeResults"}));
   }
 
-  // The form's controls fill 935 x 479; the status line adds below them.
+  // The form's controls fill 935 x 479; the menu bar adds above them, the
+  // status line below.
   void geometryAtDesignSizeAndAfterResize() {
     auto w = ShownWindow();
     auto at = [&w](const char *name) {
@@ -416,26 +417,29 @@ private slots:
       return QRect(c->mapTo(w.get(), QPoint(0, 0)), c->size());
     };
     const int status = at("statusLine").height();
-    QVERIFY(status > 0);
-    QCOMPARE(w->size(), QSize(935, 479 + status));
-    QCOMPARE(at("statusLine"), QRect(0, 479, 935, status));
-    QCOMPARE(at("TntPanel2"), QRect(0, 0, 935, 57));
-    QCOMPARE(at("txtODXFilePath"), QRect(56, 6, 321, 24));
-    QCOMPARE(at("cmdSearch"), QRect(384, 32, 109, 22));
-    QCOMPARE(at("txtFilter"), QRect(7, 30, 370, 24));
-    QCOMPARE(at("treeItems"), QRect(0, 57, 577, 391));
-    QCOMPARE(at("treeResults"), QRect(585, 57, 350, 391));
-    QCOMPARE(at("TntPanel1"), QRect(0, 448, 935, 31));
-    QCOMPARE(at("cmdViewInXML"), QRect(439, 448 + 4, 157, 22));
+    const int menu = at("menuBar").height();
+    QVERIFY(status > 0 && menu > 0);
+    QCOMPARE(w->size(), QSize(935, menu + 479 + status));
+    QCOMPARE(at("menuBar"), QRect(0, 0, 935, menu));
+    QCOMPARE(at("statusLine"), QRect(0, menu + 479, 935, status));
+    QCOMPARE(at("TntPanel2"), QRect(0, menu, 935, 57));
+    QCOMPARE(at("txtODXFilePath"), QRect(56, menu + 6, 321, 24));
+    QCOMPARE(at("cmdSearch"), QRect(384, menu + 32, 109, 22));
+    QCOMPARE(at("txtFilter"), QRect(7, menu + 30, 370, 24));
+    QCOMPARE(at("treeItems"), QRect(0, menu + 57, 577, 391));
+    QCOMPARE(at("treeResults"), QRect(585, menu + 57, 350, 391));
+    QCOMPARE(at("TntPanel1"), QRect(0, menu + 448, 935, 31));
+    QCOMPARE(at("cmdViewInXML"), QRect(439, menu + 448 + 4, 157, 22));
     QCOMPARE(Control<QSplitter>(*w, "TntSplitter1")->handleWidth(), 8);
 
-    w->resize(1200, 640 + status);
-    QTRY_COMPARE(at("TntPanel1"), QRect(0, 640 - 31, 1200, 31));
-    QCOMPARE(at("statusLine"), QRect(0, 640, 1200, status));
-    QCOMPARE(at("TntPanel2"), QRect(0, 0, 1200, 57));
-    QCOMPARE(at("treeItems"), QRect(0, 57, 577, 640 - 57 - 31));
-    QCOMPARE(at("treeResults"), QRect(585, 57, 1200 - 585, 640 - 57 - 31));
-    QCOMPARE(at("txtSearchSpec"), QRect(8, 640 - 31 + 2, 289, 24));
+    w->resize(1200, menu + 640 + status);
+    QTRY_COMPARE(at("TntPanel1"), QRect(0, menu + 640 - 31, 1200, 31));
+    QCOMPARE(at("statusLine"), QRect(0, menu + 640, 1200, status));
+    QCOMPARE(at("TntPanel2"), QRect(0, menu, 1200, 57));
+    QCOMPARE(at("treeItems"), QRect(0, menu + 57, 577, 640 - 57 - 31));
+    QCOMPARE(at("treeResults"),
+             QRect(585, menu + 57, 1200 - 585, 640 - 57 - 31));
+    QCOMPARE(at("txtSearchSpec"), QRect(8, menu + 640 - 31 + 2, 289, 24));
   }
 };
 

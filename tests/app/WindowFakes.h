@@ -51,6 +51,15 @@ public:
     fileName = answer;
     return true;
   }
+  bool ChooseFolderToOpen(QWidget *, const QString &startIn,
+                          QString &folderName) override {
+    ++calls;
+    folder = startIn;
+    if (answer.isEmpty())
+      return false;
+    folderName = answer;
+    return true;
+  }
 };
 
 template <typename T> T *Control(QWidget &w, const char *name) {

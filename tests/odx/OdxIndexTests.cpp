@@ -84,7 +84,8 @@ protected:
     std::string out;
     for (const OdxIndex::Reference &r : index.References())
       out += std::to_string(r.node) + "->" +
-             (r.target == kNoNode ? "-" : std::to_string(r.target)) + " ";
+             (r.target == kNoNode ? "-" : std::to_string(r.target)) +
+             (r.ambiguous ? "* " : " ");
     return out;
   }
 
@@ -114,35 +115,114 @@ TEST_F(OdxIndexTest, NamesAndResolution) {
        "", "5->- "},
       {"<R><T ID=\"a\"/><U ID-REF=\"a\"/><V ID-REF=\"b\"/></R>", "",
        "2->1 3->- "},
-      // Duplicates in two layers: the hint picks the layer by name; without
-      // one, the same document; a hint naming nothing keeps them all.
+      // Processing instructions and <!...> may stand before the SHORT-NAME.
+      {"<A><?pi x?><!X y><SHORT-NAME>n</SHORT-NAME></A><B><C/><SHORT-NAME>m"
+       "</SHORT-NAME></B>",
+       "0:n ", ""},
+      // Every element below ODX is a document: the hint names one (or the
+      // target itself); without a hint only the reference's own document
+      // counts; a hint naming nothing loaded resolves nothing.
       {"<ODX><L><SHORT-NAME>One</SHORT-NAME><T ID=\"x\"/></L>"
        "<L><SHORT-NAME>Two</SHORT-NAME><T ID=\"x\"/></L>"
        "<R ID-REF=\"x\" DOCREF=\"Two\"/><R ID-REF=\"x\" DOCREF=\"One\"/>"
        "<R ID-REF=\"x\"/><R ID-REF=\"x\" DOCREF=\"None\"/>"
        "<R ID-REF=\"x\" DOCREF=\"\"/></ODX>",
-       "1:One 4:Two ", "7->6 8->3 9->3 10->3 11->3 "},
+       "1:One 4:Two ", "7->6 8->3 9->- 10->- 11->- "},
       {"<D><T ID=\"x\"/><R ID-REF=\"x\"/></D><D><T ID=\"x\"/><R ID-REF=\"x\"/>"
        "</D>",
        "", "2->1 5->4 "},
-      // The hint may name the target itself.
       {"<A ID=\"x\"><SHORT-NAME>N</SHORT-NAME></A><B ID=\"x\"><SHORT-NAME>M"
        "</SHORT-NAME></B><R ID-REF=\"x\" DOCREF=\"M\"/>",
        "0:N 2:M ", "4->2 "},
+      // Layers: a copied block resolves in its own layer; outside any
+      // layer the document decides, and two candidates make it ambiguous.
+      {"<ODX><C><SHORT-NAME>c</SHORT-NAME><BASE-VARIANT><SHORT-NAME>A"
+       "</SHORT-NAME><T ID=\"s\"/></BASE-VARIANT><ECU-VARIANT><SHORT-NAME>B"
+       "</SHORT-NAME><T ID=\"s\"/><R ID-REF=\"s\"/></ECU-VARIANT>"
+       "<R ID-REF=\"s\"/></C></ODX>",
+       "1:c 3:A 6:B ", "9->8 10->5* "},
+      // A DOCREF names documents, else layers; DOCTYPE LAYER only layers.
+      {"<ODX><C><SHORT-NAME>X</SHORT-NAME><PROTOCOL><SHORT-NAME>X"
+       "</SHORT-NAME><T ID=\"p\"/></PROTOCOL><PROTOCOL><SHORT-NAME>Y"
+       "</SHORT-NAME><T ID=\"p\"/></PROTOCOL><T ID=\"p\"/></C><D>"
+       "<R ID-REF=\"p\" DOCREF=\"X\"/><R ID-REF=\"p\" DOCREF=\"X\" "
+       "DOCTYPE=\"LAYER\"/><R ID-REF=\"p\" DOCREF=\"Y\"/><R ID-REF=\"p\" "
+       "DOCREF=\"D\"/></D></ODX>",
+       "1:X 3:X 6:Y ", "11->5* 12->5 13->8 14->- "},
+      // By short name: the nearest enclosing element with a candidate, the
+      // parent layers of a layer on the way (here through a PARENT-REF);
+      // an empty SHORT-NAME is no reference.
+      {"<ODX><C><SHORT-NAME>c</SHORT-NAME><BASE-VARIANT ID=\"bv\">"
+       "<SHORT-NAME>B</SHORT-NAME><DIAG-COMMS><DIAG-SERVICE><SHORT-NAME>s"
+       "</SHORT-NAME></DIAG-SERVICE></DIAG-COMMS></BASE-VARIANT><ECU-VARIANT>"
+       "<SHORT-NAME>E</SHORT-NAME><PARENT-REFS><PARENT-REF ID-REF=\"bv\"/>"
+       "</PARENT-REFS><X><DIAG-COMM-SNREF SHORT-NAME=\"s\"/></X><Y><STATE>"
+       "<SHORT-NAME>s</SHORT-NAME></STATE><TARGET-SNREF SHORT-NAME=\"s\"/>"
+       "<TARGET-SNREF SHORT-NAME=\"t\"/><SOURCE-SNREF SHORT-NAME=\"\"/></Y>"
+       "</ECU-VARIANT></C></ODX>",
+       "1:c 3:B 6:s 8:E 15:s ", "11->3 13->6 17->15 18->- "},
+      // Parameter interfaces look in their service's messages first.
+      {"<ODX><C><SHORT-NAME>c</SHORT-NAME><DIAG-SERVICE><SHORT-NAME>ds"
+       "</SHORT-NAME><REQUEST-REF ID-REF=\"rq\"/><POS-RESPONSE-REFS>"
+       "<POS-RESPONSE-REF ID-REF=\"pr\"/></POS-RESPONSE-REFS><P>"
+       "<IN-PARAM-IF-SNREF SHORT-NAME=\"a\"/><OUT-PARAM-IF-SNREF "
+       "SHORT-NAME=\"a\"/><PARAM-SNREF SHORT-NAME=\"a\"/></P></DIAG-SERVICE>"
+       "<REQUEST ID=\"rq\"><PARAMS><PARAM><SHORT-NAME>a</SHORT-NAME></PARAM>"
+       "</PARAMS></REQUEST><POS-RESPONSE ID=\"pr\"><PARAMS><PARAM>"
+       "<SHORT-NAME>a</SHORT-NAME></PARAM></PARAMS></POS-RESPONSE></C></ODX>",
+       "1:c 3:ds 14:a 18:a ", "5->12 7->16 9->14 10->18 11->14* "},
+      // Layers that name each other as parents are each searched once.
+      {"<ODX><C><SHORT-NAME>c</SHORT-NAME><PROTOCOL ID=\"p1\"><SHORT-NAME>P1"
+       "</SHORT-NAME><PARENT-REFS><PARENT-REF ID-REF=\"p2\"/></PARENT-REFS><X>"
+       "<DOP-SNREF SHORT-NAME=\"d\"/></X></PROTOCOL><PROTOCOL ID=\"p2\">"
+       "<SHORT-NAME>P2</SHORT-NAME><PARENT-REFS><PARENT-REF ID-REF=\"p1\"/>"
+       "</PARENT-REFS></PROTOCOL></C><D><DTC-DOP><SHORT-NAME>d</SHORT-NAME>"
+       "</DTC-DOP></D></ODX>",
+       "1:c 3:P1 9:P2 14:d ", "6->9 8->14 12->3 "},
       // First attribute of a name counts; names and values compare exactly.
-      {"<T ID=\"x\" ID=\"y\"/><R ID-REF=\"y\"/><S ID-REF=\"x\" ID-REF=\"y\"/>",
-       "", "1->- 2->0 "},
+      {"<D><T ID=\"x\" ID=\"y\"/><R ID-REF=\"y\"/><S ID-REF=\"x\" "
+       "ID-REF=\"y\"/></D>",
+       "", "2->- 3->1 "},
       {"<T id=\"x\"/><R ID-REF=\"x\"/><U ID=\"a&amp;b\"/><V ID-REF=\"a&b\"/>",
        "", "1->- 3->- "},
       {"<T ID=\"x\" ID-REF=\"x\"/>", "", "0->0 "},
       // A wide label: a value decoded past 0xFF beside the attributes.
-      {"<T ID=\"w\">&#x0100;</T><R ID-REF=\"w\">&#x0101;</R>", "", "1->0 "},
+      {"<D><T ID=\"w\">&#x0100;</T><R ID-REF=\"w\">&#x0101;</R></D>", "",
+       "2->1 "},
   };
   for (const auto &c : cases) {
     Build(c.body);
     EXPECT_EQ(Names(), c.names) << c.body;
     EXPECT_EQ(Resolved(), c.resolved) << c.body;
   }
+}
+
+TEST_F(OdxIndexTest, ProblemsSayWhy) {
+  Build("<ODX><C><SHORT-NAME>c</SHORT-NAME><BASE-VARIANT><SHORT-NAME>B"
+        "</SHORT-NAME><T ID=\"d\"/><T ID=\"d\"/><R ID-REF=\"d\"/>"
+        "<R ID-REF=\"zz\"/><R ID-REF=\"x\" DOCREF=\"ISO\"/>"
+        "<R ID-REF=\"x\" DOCREF=\"c\"/><START-STATE-SNREF SHORT-NAME=\"q\"/>"
+        "</BASE-VARIANT><ECU-VARIANT><T ID=\"d\"/></ECU-VARIANT><T ID=\"e\"/>"
+        "<T ID=\"e\"/></C></ODX>");
+  std::string problems;
+  for (const OdxIndex::Problem &p : index.Problems())
+    problems += std::to_string(p.node) + " " +
+                std::to_string(static_cast<int>(p.kind)) + ": " +
+                index.Reason(p).toStdString() + "\n";
+  EXPECT_EQ(problems, "8 0: no ID zz in this document\n"
+                      "9 0: ISO is not loaded\n"
+                      "10 0: no ID x in c\n"
+                      "11 0: no START-STATE named q\n"
+                      "7 1: 2 candidates with ID d\n"
+                      "5 2: 2 elements with ID d\n"
+                      "14 2: 2 elements with ID e\n");
+  EXPECT_EQ(index.NotLoadedCount(), 1u);
+  EXPECT_EQ(index.Documents().size(), 1u);
+  EXPECT_EQ(index.LayerOf(7), 3u);
+  EXPECT_EQ(index.LayerOf(14), kNoNode);
+  EXPECT_EQ(index.DocumentOf(14), 1u);
+  EXPECT_EQ(index.EndOf(3), 12u);
+  EXPECT_EQ(index.KindOfLayer(12), LayerKind::EcuVariant);
 }
 
 TEST_F(OdxIndexTest, QueriesAnswerOnlyForTheOutlineTheyCameFrom) {

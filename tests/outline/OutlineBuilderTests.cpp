@@ -1,8 +1,10 @@
+#include "outline/DatabaseFiles.h"
 #include "outline/OutlineBuilder.h"
 #include "tests/outline/RecordingSurroundings.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -35,8 +37,9 @@ protected:
              std::to_string(store.ImageIndex(i)) + " " +
              store.GetText(i).toQString().toStdString();
       if (const auto *note = store.FindLabelNote(i))
-        out += note->attributeStart == OutlineStore::kRawText
-                   ? " @raw"
+        out += note->attributeStart == OutlineStore::kRawText ? " @raw"
+               : note->attributeStart == OutlineStore::kMember
+                   ? " @member"
                    : " @" + std::to_string(note->attributeStart);
       out += "\n";
     }
@@ -237,13 +240,65 @@ TEST_F(OutlineBuilderTest, UnopenableFileReportsItAndLeavesTreeEmpty) {
   Outline("<A/>");
   ASSERT_EQ(store.GetCount(), 1u);
   for (const QString &path :
-       {dir.filePath("missing.odx"), QString(), dir.path()}) {
+       {dir.filePath("missing.odx"), QString(), dir.filePath("no folder/")}) {
     BuildFile(path);
     EXPECT_EQ(store.GetCount(), 0u);
     EXPECT_EQ(status, BuildStatus::CouldNotOpen);
     EXPECT_TRUE(around.Restored());
     EXPECT_FALSE(store.IsUpdating());
   }
+}
+
+// A folder opens as one database: its ODX files by the bytes of their
+// names, each a top-level node; the rest of the folder is left out.
+TEST_F(OutlineBuilderTest, FolderOpensItsFilesAsOneOutline) {
+  QDir folder(dir.path());
+  ASSERT_TRUE(folder.mkdir("db") && folder.cd("db"));
+  const std::pair<const char *, const char *> files[] = {
+      {"b.odx", "<A/>"},
+      {"a.ODX-D", "<B><C/></B>"},
+      {"Z.odx-cs", "<Z/>"},
+      {"d.pdx", "<D/>"}, // a PDX by name only
+      {"k.pdx", "PK\x03\x04 damaged"},
+      {"g.xml", ""},
+      {"notes.txt", "<N/>"},
+      {"x.odx-", "<X/>"},
+      {"y.odx-d1", "<Y/>"}};
+  for (const auto &[name, body] : files) {
+    QFile f(folder.filePath(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(body);
+  }
+  ASSERT_TRUE(folder.mkdir("sub.odx"));
+  ASSERT_TRUE(QFile::link(folder.filePath("gone"), folder.filePath("l.odx")));
+  ASSERT_TRUE(QFile::link(folder.filePath("b.odx"), folder.filePath("m.xml")));
+  const std::string expected = "2 Z.odx-cs @member\n  0 Z\n"
+                               "2 a.ODX-D @member\n  2 B\n    0 C\n"
+                               "2 b.odx @member\n  0 A\n"
+                               "2 d.pdx @member\n  0 D\n"
+                               "2 g.xml @member\n"
+                               "0 k.pdx (unreadable) @member\n"
+                               "2 m.xml @member\n  0 A\n";
+  EXPECT_EQ(BuildFile(folder.path()), expected);
+  EXPECT_EQ(status, BuildStatus::Built);
+  EXPECT_TRUE(store.IsPackage());
+  // Named one by one, in any order, the same files give the same outline.
+  std::vector<QString> paths;
+  for (const char *name :
+       {"m.xml", "k.pdx", "g.xml", "d.pdx", "b.odx", "a.ODX-D", "Z.odx-cs"})
+    paths.push_back(folder.filePath(name));
+  SortByFileName(paths);
+  BuildOutlineFromFiles(paths, store, around, around);
+  std::string again;
+  for (uint32_t i = 0; i < store.GetCount(); ++i)
+    again += store.GetText(i).toQString().toStdString() + "\n";
+  EXPECT_EQ(again, "Z.odx-cs\nZ\na.ODX-D\nB\nC\nb.odx\nA\nd.pdx\nD\ng.xml\n"
+                   "k.pdx (unreadable)\nm.xml\nA\n");
+  ASSERT_TRUE(folder.mkdir("empty"));
+  BuildFile(folder.filePath("empty"));
+  EXPECT_EQ(status, BuildStatus::Empty);
+  EXPECT_EQ(store.GetCount(), 0u);
+  EXPECT_TRUE(around.Restored());
 }
 
 TEST_F(OutlineBuilderTest, ExceptionLeavesNothingInUpdateMode) {

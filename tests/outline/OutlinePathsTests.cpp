@@ -44,8 +44,15 @@ TEST(OutlinePaths, ElementPathJoinsTheFirstWordsAndSubtreesAreRuns) {
   store.Clear();
   store.MarkPackage();
   const NodeHandle member = store.AddChild(kNoNode, u"my layer.odx-d");
+  store.NoteMember(member);
   store.AddChild(store.AddChild(member, u"ODX **** V"), u"A = 1");
   EXPECT_EQ(ElementPath(store, 2), "my layer.odx-d/ODX/A");
+  // In a folder, a package's members sit one level further down.
+  const NodeHandle file = store.AddChild(kNoNode, u"p 1.pdx");
+  store.NoteMember(file);
+  store.NoteMember(store.AddChild(file, u"a b.odx-d"));
+  const NodeHandle deep = store.AddChild(store.GetCount() - 1, u"ODX");
+  EXPECT_EQ(ElementPath(store, deep), "p 1.pdx/a b.odx-d/ODX");
 }
 
 } // namespace

@@ -133,11 +133,13 @@ class RealFiles(Scratch):
         self.assertEqual(int(count), len(reference_outline.outline_of_file(buf.getvalue())))
         got = run("--filter", "short-name", "--count", self.write(real, "s.pdx"))
         self.assertGreater(int(got.stdout), 20)
-        # References cross the members of a package, and all of them resolve.
+        # References cross the members of a package, and all by ID resolve;
+        # the one short name left names a DOP the file does not have.
         self.assert_odx_same_as_reference(self.write(real, "s.pdx"), real, "package")
-        refs = reference_outline.references(reference_outline.nodes_of_file(real))
+        refs = reference_outline.Database(reference_outline.nodes_of_file(real)).references
         self.assertGreater(len(refs), 150)
-        self.assertEqual([r for r in refs if r[3] is None], [])
+        self.assertEqual([(r.by, list(r.ref)) for r in refs if r.target is None],
+                         [("name", list(reference_outline.u("schroedinger")))])
 
     def test_corpus_names_and_references_equal_the_reference(self):
         report = []
@@ -145,11 +147,38 @@ class RealFiles(Scratch):
             with open(path, "rb") as f:
                 data = f.read()
             self.assert_odx_same_as_reference(path, data, path)
-            refs = reference_outline.references(reference_outline.build(data))
-            resolved = sum(1 for r in refs if r[3] is not None)
+            refs = reference_outline.Database(reference_outline.build(data)).references
+            resolved = sum(1 for r in refs if r.target is not None)
             report.append("%-50s %4d of %4d references resolve"
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
+
+    def test_folders_resolve_across_their_files_like_the_reference(self):
+        folders = [os.path.join(SOURCE, "tests", "data", "corpus")]
+        shared = os.path.join(SOURCE, "..", "shared", "corpus", "odx")
+        if os.path.isdir(shared):
+            folders.append(shared)
+        for folder in folders:
+            for flags in (["--json", "--refs"], ["--json", "--problems"], ["--names"]):
+                got = run(*flags, folder)
+                code, out, _ = reference_outline.run(flags + [folder])
+                self.assertEqual((got.returncode, got.stdout), (code, out), (folder, flags))
+
+    def test_generated_documents_match_the_reference(self):
+        """The benchmarks' generator: every rule of the reference on its
+        layers, and its references both resolve and dangle."""
+        gen = os.path.join(SOURCE, "bench", "gen_odx.py")
+        for seed in (1, 2):
+            out = [subprocess.run([sys.executable, gen, "--size-mb", "0.06", "--seed", str(seed),
+                                   "-o", "-"], capture_output=True, check=True).stdout
+                   for _ in range(2)]
+            self.assertEqual(out[0], out[1], "the same seed gives the same bytes")
+            self.assertLess(abs(len(out[0]) - 60000), 6000)
+            self.assert_same_as_reference(out[0], "seed %d" % seed, odx=True)
+            refs = reference_outline.Database(reference_outline.build(out[0])).references
+            dangling = sum(1 for r in refs if r.target is None)
+            self.assertGreater(dangling, 0)
+            self.assertGreater(len(refs), 4 * dangling)
 
     def test_every_json_line_parses_and_text_mode_matches(self):
         path = self.corpus()[-1]
@@ -248,8 +277,11 @@ class Interface(Scratch):
         got = run(self.write(b""))
         self.assertEqual((got.returncode, got.stdout), (0, b""))
         self.assertIn(b"the file is empty", got.stderr)
-        self.assertEqual(run(self.dir.name).returncode, 1)
-        for bad in ([], ["--json"], ["--bogus", "f"], ["a", "b"], ["--filter"]):
+        # A folder is one database of its ODX files.
+        got = run(self.dir.name)
+        self.assertEqual((got.returncode, got.stdout), (0, b"in.odx\n"))
+        for bad in ([], ["--json"], ["--bogus", "f"], ["--filter"],
+                    ["--problems", "--refs", "f"]):
             got = run(*bad)
             self.assertEqual(got.returncode, 2, bad)
             self.assertIn(b"usage: odx-outline", got.stderr)
@@ -262,12 +294,13 @@ class Interface(Scratch):
         got = run("--json", "--unresolved", path)
         self.assertEqual(got.returncode, 3)
         self.assertEqual(json.loads(got.stdout), {"index": 4, "ref": "b", "docref": "d",
-                                                  "target": None})
+                                                  "target": None, "by": "id",
+                                                  "ambiguous": False})
         self.assertEqual(run("--refs", "--count", path).stdout, b"2\n")
         got = run("--unresolved", "--count", path)
         self.assertEqual((got.returncode, got.stdout), (3, b"1\n"))
         self.assertEqual(run("--names", path).stdout.decode().splitlines()[0], "D [d]")
-        path = self.write(DECL + b'<T ID="a"/><R ID-REF="a"/>')
+        path = self.write(DECL + b'<D><T ID="a"/><R ID-REF="a"/></D>')
         self.assertEqual(run("--unresolved", path).returncode, 0)
         got = run("--unresolved", "--count", path)
         self.assertEqual((got.returncode, got.stdout), (0, b"0\n"))

@@ -24,6 +24,9 @@ public:
   virtual bool ChooseFileToOpen(QWidget *owner, const QString &filter,
                                 const QString &folder, int selected,
                                 QString &fileName) = 0;
+  // The same for a folder, opened as one database.
+  virtual bool ChooseFolderToOpen(QWidget *owner, const QString &folder,
+                                  QString &folderName) = 0;
 };
 
 // Every outside effect the main window has.  A null entry gets the real
@@ -43,6 +46,8 @@ public:
   bool ChooseFileToOpen(QWidget *owner, const QString &filter,
                         const QString &folder, int selected,
                         QString &fileName) override;
+  bool ChooseFolderToOpen(QWidget *owner, const QString &folder,
+                          QString &folderName) override;
 };
 
 // Modal QMessageBox with one OK button, owned by `owner`.

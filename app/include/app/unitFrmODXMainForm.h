@@ -3,6 +3,7 @@
 #include "app/BusyCursor.h"
 #include "app/WindowServices.h"
 #include "foundation/cvexString.h"
+#include "odx/OdxIndex.h"
 #include "outline/OutlineStore.h"
 #include "outline/SubtreeExpander.h"
 
@@ -17,6 +18,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QMimeData;
 class QStatusBar;
 class QTimer;
@@ -29,9 +31,6 @@ class TfrmODXViewer;
 namespace outline {
 class OutlineModel;
 } // namespace outline
-namespace odx {
-class OdxIndex;
-} // namespace odx
 namespace desktop {
 class ViewCopies;
 } // namespace desktop
@@ -71,6 +70,7 @@ public:
   // Event handlers.
   void TntButton1Click();
   void cmdBrowseClick();
+  void cmdOpenFolderClick();
   void txtODXFilePathChange();
   void FormShow();
   void Timer1Timer();
@@ -134,15 +134,30 @@ private:
   void ShowNames(bool on);
   void GoToDefinition(outline::NodeHandle reference);
   void FindUsages(outline::NodeHandle target);
-  void ListUnresolved();
+  void ListProblems();
+  QVariant AnnotateHit(outline::NodeHandle hit, int role) const;
   void ListInHits(const std::vector<outline::NodeRef> &nodes);
   void ShowItem(outline::NodeHandle node);
   void StepHistory(int step);
   // Ctrl+click on a reference, and the mouse's back and forward buttons.
   bool ReferenceMouse(QObject *watched, QEvent &event);
 
-  QAction *unresolved_ = nullptr;
+  QAction *unresolved_ = nullptr; // lists every problem
   QAction *showNames_ = nullptr;
+  // The problems the hit list shows, one a hit, while its generation is
+  // the one they were listed in.
+  std::vector<odx::OdxIndex::Problem> problems_;
+  uint32_t problemsGeneration_ = 0;
+
+  // A folder as one database (Database.cpp): the menu bar, Open Folder, and
+  // the offer to open a single file's folder when its references name
+  // documents that are not loaded.
+  void CreateMenuBar();
+  void OfferFolder();
+  void OpenContainingFolder();
+  QMenu *fileMenu_ = nullptr;
+  int menuHeight_ = 0; // what the window added for the menu bar
+  QLabel *lblNotLoaded_ = nullptr;
   std::vector<outline::NodeRef> history_; // selections visited by jumps
   std::size_t historyAt_ = 0;             // the one shown now
 

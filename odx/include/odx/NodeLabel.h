@@ -11,6 +11,7 @@ struct NodeLabel {
   outline::LabelView value;      // a leaf's decoded value; empty when none
   outline::LabelView attributes; // raw attribute text; empty when none
   bool rawText = false;          // description text: no element at all
+  bool member = false;           // a file or package member: no element at all
 };
 
 // `note` is the store's note for the node, if any.  Says nothing about raw

@@ -4,6 +4,8 @@
 #include "outline/OutlineStore.h"
 #include "outline/Surroundings.h"
 
+#include <QString>
+
 #include <span>
 #include <string_view>
 
@@ -32,8 +34,20 @@ bool IsDescriptionLabel(const LabelView &label);
 // Runs against the store and two small sinks, so it needs no window; what
 // went wrong is reported to the caller, which decides how to tell the user.
 // The tree is cleared first, so it stays empty when the file does not open.
+// A folder opens as one database of its files (ListDatabaseFiles, then
+// BuildOutlineFromFiles).
 BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
                          ProgressSink &progress, BusyIndicator &busy);
+
+// Several files as one outline, in the order given: one top-level node per
+// file, labelled with its file name (OutlineStore::NoteMember), holding its
+// document's outline, or a package's members one level further down; a file
+// that cannot be read is a leaf "NAME (unreadable)".  The documents of all
+// files count together against the 2 GiB limit (TooLarge leaves the tree
+// empty); no file at all is Empty.
+BuildStatus BuildOutlineFromFiles(std::span<const QString> paths,
+                                  OutlineStore &tree, ProgressSink &progress,
+                                  BusyIndicator &busy);
 
 // The same for a file's bytes already in memory (read from elsewhere, or a
 // fuzzer's input): a package when they start like one, else a document.

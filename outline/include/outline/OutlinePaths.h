@@ -13,8 +13,8 @@ namespace outline {
 QString ElementName(const OutlineStore &store, NodeHandle node);
 
 // "ODX/DIAG-LAYER-CONTAINER/SHORT-NAME": the ElementName of every node from
-// the top level down to `node`, joined by '/'.
-// In a package the path starts with the member's whole name.  Empty for
+// the top level down to `node`, joined by '/'.  Files and package members
+// (OutlineStore::IsMember) appear by their whole names.  Empty for
 // kNoNode or a handle out of range.
 QString ElementPath(const OutlineStore &store, NodeHandle node);
 

@@ -152,8 +152,9 @@ public:
   uint32_t Row(NodeHandle node) const;
   uint32_t Depth(NodeHandle node) const; // 1 for top-level nodes
 
-  // A package's outline: its top-level nodes are the members, labelled with
-  // their whole names.  Cleared with the nodes.
+  // A package's or a folder's outline: its top-level nodes stand for
+  // members or files (each also noted, see NoteMember).  Cleared with the
+  // nodes.
   void MarkPackage() { package_ = true; }
   bool IsPackage() const { return package_; }
 
@@ -168,7 +169,9 @@ public:
   //    holds both a value and attributes ("name = value **** attributes";
   //    the value and the attributes may each contain " **** ");
   //  - NoteRawText: the node is raw description text although its parent is
-  //    not a DESC element (an unpaired DESC end tag made it).
+  //    not a DESC element (an unpaired DESC end tag made it);
+  //  - NoteMember: the node stands for a file of an opened folder or a
+  //    member of a package, labelled with its whole name: it is no element.
   // Only the node made last can be noted, once (std::invalid_argument
   // otherwise), so the notes stay sorted by node.
   struct LabelNote {
@@ -176,8 +179,11 @@ public:
     uint32_t attributeStart; // units into the label; kRawText for raw text
   };
   static constexpr uint32_t kRawText = UINT32_MAX;
+  static constexpr uint32_t kMember = UINT32_MAX - 1;
   void NoteAttributeStart(NodeHandle node, uint32_t unit);
   void NoteRawText(NodeHandle node);
+  void NoteMember(NodeHandle node);
+  bool IsMember(NodeHandle node) const;
   std::span<const LabelNote> LabelNotes() const;         // sorted by node
   const LabelNote *FindLabelNote(NodeHandle node) const; // nullptr: none
 
