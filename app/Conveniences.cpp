@@ -246,6 +246,7 @@ void TfrmODXViewer::UpdateStatusLine() {
   lblNodeCount_->setText(tr("%1 nodes").arg(items_.GetCount()));
   lblBuildTime_->setText(
       lastBuildMs_ < 0 ? QString() : tr("built in %1 ms").arg(lastBuildMs_));
+  ShowSelectionPrefix();
 }
 
 void TfrmODXViewer::ShowExpanderOutcome(
@@ -261,6 +262,8 @@ void TfrmODXViewer::ShowExpanderOutcome(
 }
 
 void TfrmODXViewer::ShowSearchOutcome(const QString &term) {
+  if (ShowServiceSearchOutcome(term))
+    return;
   const uint32_t hits = results_.GetCount();
   if (term.isEmpty())
     statusLine_->clearMessage();

@@ -65,13 +65,25 @@ QVariant TfrmODXViewer::Annotate(NodeHandle node, int role) const {
     if (reference->ambiguous)
       text += tr(" (1 of %1)").arg(reference->candidates);
   }
+  AppendPrefixNote(node, text);
   return text;
 }
 
 // A hit says what its node says; in the list of problems, what is wrong.
 QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
-  if (results_.Generation() != problemsGeneration_ || hit >= problems_.size())
-    return Annotate(outline::ResultTarget(results_, hit, items_), role);
+  // A service row says all in its own text.
+  if (IsServiceRow(hit))
+    return {};
+  if (results_.Generation() != problemsGeneration_ || hit >= problems_.size()) {
+    const QVariant conflict =
+        results_.Generation() == problemsGeneration_
+            ? ConflictNote(hit - static_cast<NodeHandle>(problems_.size()),
+                           role)
+            : QVariant();
+    return conflict.isValid()
+               ? conflict
+               : Annotate(outline::ResultTarget(results_, hit, items_), role);
+  }
   // Why is the point of this list: shown whatever Show Names says.
   const odx::OdxIndex::Problem &problem = problems_[hit];
   using Kind = odx::OdxIndex::ProblemKind;
@@ -181,6 +193,7 @@ void TfrmODXViewer::ListProblems() {
     nodes.push_back(items_.Ref(p.node));
     ++counts[static_cast<std::size_t>(p.kind)];
   }
+  const std::size_t conflicts = AddConflicts(nodes);
   ListInHits(nodes);
   problems_ = std::move(problems);
   problemsGeneration_ = results_.Generation();
@@ -194,6 +207,9 @@ void TfrmODXViewer::ListProblems() {
   if (counts[2])
     parts << (counts[2] == 1 ? tr("1 duplicate ID")
                              : tr("%1 duplicate IDs").arg(counts[2]));
+  if (conflicts)
+    parts << (conflicts == 1 ? tr("1 inheritance conflict")
+                             : tr("%1 inheritance conflicts").arg(conflicts));
   statusLine_->showMessage(parts.isEmpty() ? tr("No problems")
                                            : parts.join(QStringLiteral(", ")));
 }

@@ -10,6 +10,7 @@
 #include "desktop/Shell.h"
 #include "desktop/cvexDir.h"
 #include "odx/OdxIndex.h"
+#include "odx/Services.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineModel.h"
@@ -108,6 +109,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   FitMinimumSize();
   createActions();
   SetUpReferences();
+  SetUpServices();
   CreateMenuBar();
 
   connect(Timer1, &QTimer::timeout, this,
@@ -287,7 +289,7 @@ void TfrmODXViewer::cmdSearchClick() {
   ToCvex(ui->txtFilter->text(), term);
   {
     app::BusyCursor busy;
-    outline::FilterSearch(term, items_, results_, busy);
+    SearchHits(term, busy);
   }
   ShowSearchOutcome(ui->txtFilter->text());
 }

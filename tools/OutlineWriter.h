@@ -41,6 +41,8 @@ public:
   void TextProblem(uint32_t index, std::string_view kind,
                    const outline::LabelView &reason);
   void TextReference(uint32_t index, uint32_t target);
+  // A label as a JSON string, for rows composed with Raw.
+  void JsonText(const outline::LabelView &label) { JsonLabel(label); }
   void Raw(std::string_view text);
   bool Flush(); // false when the output could not be written
 

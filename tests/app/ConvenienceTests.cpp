@@ -316,6 +316,62 @@ private slots:
     QVERIFY(!Control<QAction>(*again, "actShowNames")->isChecked());
   }
 
+  void servicesOnSomersault() {
+    auto w = ShownWindow();
+    Browse(*w, kCorpus + "/odxtools__somersault__somersault.odx-d");
+    outline::OutlineModel &model = w->ItemsModel();
+    constexpr NodeHandle kSessionStart = 395, kRequest = 498, kLazy = 835;
+    auto note = [&](NodeHandle n) {
+      return model.data(model.IndexFromNode(n),
+                        outline::OutlineModel::AnnotationRole);
+    };
+    QCOMPARE(note(kSessionStart).toString(),
+             QStringLiteral("session_start  10 00"));
+    QCOMPARE(note(kRequest).toString(), QStringLiteral("start_session  10 00"));
+    Items(*w)->setCurrentIndex(model.IndexFromNode(kSessionStart));
+    QCOMPARE(Control<QLabel>(*w, "lblPrefix")->text(), QStringLiteral("10 00"));
+
+    // The services the bytes start come first, then the text hits.
+    Search(*w, QStringLiteral("10 00"));
+    const outline::OutlineStore &hits = w->ResultsStore();
+    QCOMPARE(hits.GetCount(), 1u);
+    QCOMPARE(
+        hits.GetText(0).toQString(),
+        QStringLiteral(
+            "10 00  session_start  (BASE-VARIANT somersault_base_variant)"));
+    QCOMPARE(StatusMessage(*w),
+             QStringLiteral("1 service and 0 hits for 10 00"));
+    Search(*w, QStringLiteral("3e"));
+    QVERIFY(hits.GetCount() > 1);
+    QCOMPARE(hits.Data(0).handle, 429u);
+    QVERIFY(!w->ResultsModel()
+                 .data(w->ResultsModel().index(0, 0),
+                       outline::OutlineModel::AnnotationRole)
+                 .isValid());
+    QCOMPARE(hits.Data(1), w->ItemsStore().Ref(129)); // "3e00", a text hit
+
+    // Ctrl+L on a node inside a variant lists what it really has.
+    Items(*w)->setFocus();
+    Items(*w)->setCurrentIndex(model.IndexFromNode(kLazy + 1));
+    QTest::keyClick(Items(*w), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(hits.GetCount(), 7u);
+    QCOMPARE(
+        hits.GetText(3).toQString(),
+        QStringLiteral(
+            "BA  do_forward_flips  (BASE-VARIANT somersault_base_variant)"));
+    QCOMPARE(StatusMessage(*w),
+             QStringLiteral("7 services of somersault_lazy"));
+    w->ResultsModel().fetchMore(QModelIndex());
+    Control<QTreeView>(*w, "treeResults")
+        ->setCurrentIndex(w->ResultsModel().index(3, 0));
+    w->treeResultsClick();
+    QCOMPARE(CurrentItem(*w), 447u);
+    Items(*w)->setCurrentIndex(model.IndexFromNode(0));
+    QTest::keyClick(Items(*w), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(StatusMessage(*w),
+             QStringLiteral("ODX lies in no diagnostic layer."));
+  }
+
   // A single file's references to documents not loaded: the window offers
   // its folder; references by name draw and jump like those by ID; the
   // problems say why.

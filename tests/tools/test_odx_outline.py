@@ -66,6 +66,50 @@ class Scratch(unittest.TestCase):
         self.assertEqual(got.stdout.decode("utf-8"),
                          reference_outline.references_jsonl(data), what)
 
+    def assert_services_same_as_reference(self, path, what, queries=("10", "22 F1")):
+        """--services and --bytes against the reference's service rules."""
+        for args in [["--services"]] + [["--bytes", q] for q in queries]:
+            got = run(*args, path)
+            code, out, _ = reference_outline.run(args + [path])
+            self.assertEqual((got.returncode, got.stdout.decode("utf-8")),
+                             (code, out.decode("utf-8")), "%s %s" % (what, args))
+
+
+# The services of the somersault documents as read by hand from the files:
+# per layer, "service prefix" pairs ("-" for none), from the base variant
+# unless a "@layer" follows.
+BASE = ("session_start 10_00, session_stop 10_01, tester_present 3E_00, "
+        "set_operation_params BD, do_forward_flips BA, do_backward_flips BB, "
+        "report_status 22_00, schroedinger -, compulsory_program -")
+SOMERSAULT = {
+    "somersault_base_variant": BASE,
+    "somersault_lazy": "session_start 10_00, session_stop 10_01, tester_present 3E_00, "
+                       "do_forward_flips BA, report_status 22_00, schroedinger -, "
+                       "compulsory_program -",
+    "somersault_assiduous": BASE + ", headstand 03@somersault_assiduous",
+}
+SOMERSAULT_MODIFIED = dict(
+    SOMERSAULT,
+    **{"somersault_young": "start_session 10_00, stop_session 10_01, tester_present 3E_00, "
+                           "report_status 22_00, schroedinger -, compulsory_program -, "
+                           "do_forward_flips BA@somersault_young, "
+                           "flic_flac BE@somersault_young"})
+for table in (SOMERSAULT_MODIFIED,):
+    for layer in ("somersault_base_variant", "somersault_lazy", "somersault_assiduous"):
+        table[layer] = table[layer].replace("session_start", "start_session").replace(
+            "session_stop", "stop_session")
+
+
+def service_table(table):
+    rows = []
+    for layer, services in table.items():
+        for entry in services.split(", "):
+            service, prefix = entry.split(" ")
+            prefix, _, origin = prefix.partition("@")
+            rows.append((layer, service, "" if prefix == "-" else prefix.replace("_", " "),
+                         origin or "somersault_base_variant"))
+    return rows
+
 
 class RealFiles(Scratch):
     def corpus(self):
@@ -141,6 +185,26 @@ class RealFiles(Scratch):
             report.append("%-50s %4d of %4d references resolve"
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
+
+    def test_services_of_somersault_as_checked_by_hand(self):
+        corpus = os.path.join(SOURCE, "tests", "data", "corpus")
+        for name, table in (("odxtools__somersault__somersault.odx-d", SOMERSAULT),
+                            ("odxtools__somersault_modified__somersault.odx-d",
+                             SOMERSAULT_MODIFIED),
+                            ("../packages/odxtools__somersault.pdx", SOMERSAULT)):
+            got = [json.loads(l) for l in run("--services", os.path.join(corpus, name))
+                   .stdout.decode().splitlines()]
+            self.assertEqual(sorted((r["layer"], r["service"], r["prefix"], r["from"])
+                                    for r in got), sorted(service_table(table)), name)
+        found = run("--bytes", "0x1000",
+                    os.path.join(corpus, "odxtools__somersault__somersault.odx-d"))
+        self.assertEqual([json.loads(l)["service"] for l in found.stdout.splitlines()],
+                         ["session_start"])
+
+    def test_corpus_services_equal_the_reference(self):
+        for path in self.corpus() + [os.path.join(SOURCE, "tests", "data", "packages",
+                                                  "odxtools__somersault.pdx")]:
+            self.assert_services_same_as_reference(path, path, ("10", "3E 00", "BA", "7F"))
 
     def test_folders_resolve_across_their_files_like_the_reference(self):
         folders = [os.path.join(SOURCE, "tests", "data", "corpus")]
@@ -239,6 +303,66 @@ class HostileInput(Scratch):
         for i in range(100):
             body = b"".join(element(0) for _ in range(rng.randint(1, 3)))
             self.assert_same_as_reference(DECL + body, "document %d" % i, odx=True)
+
+    def test_random_services_match_the_reference(self):
+        """Layers inheriting in lines, diamonds and cycles, excluded names,
+        clashes, and parameters whose values, lengths and places fit or do
+        not."""
+        rng = random.Random(21)
+        tags = ["PROTOCOL", "FUNCTIONAL-GROUP", "ECU-SHARED-DATA", "BASE-VARIANT",
+                "ECU-VARIANT"]
+        kinds = ["A_UINT32", "A_INT32", "A_BYTEFIELD", "A_FLOAT32"]
+
+        def param():
+            kind = rng.choice(kinds)
+            bits = rng.choice([1, 4, 7, 8, 12, 16, 24, 64, 0, 65])
+            value = rng.choice(["0", "1", "15", "255", "256", "-1", "-128", "65535",
+                                "18446744073709551615", "x", "", "F1", "0a0b", "12 ",
+                                "00F1", "abc"])
+            if rng.random() < 0.6:  # most parameters fit
+                kind, bits, value = "A_UINT32", 8, str(rng.choice([0, 16, 34, 62, 241]))
+            extra = ""
+            if rng.random() < 0.5:
+                extra += "<BYTE-POSITION>%d</BYTE-POSITION>" % rng.choice([0, 1, 2, 5])
+            if rng.random() < 0.3:
+                extra += "<BIT-POSITION>%d</BIT-POSITION>" % rng.choice([0, 3, 4, 7, 8])
+            order = rng.choice(["", ' IS-HIGHLOW-BYTE-ORDER="false"'])
+            xsi = rng.choice(["CODED-CONST"] * 5 + ["VALUE"])
+            return ('<PARAM xsi:type="%s">%s<CODED-VALUE>%s</CODED-VALUE><DIAG-CODED-TYPE '
+                    'BASE-DATA-TYPE="%s"%s xsi:type="STANDARD-LENGTH-TYPE"><BIT-LENGTH>%d'
+                    '</BIT-LENGTH></DIAG-CODED-TYPE></PARAM>' % (xsi, extra, value, kind,
+                                                                 order, bits))
+
+        for i in range(150):
+            n = rng.randint(1, 6)
+            body = []
+            for k in range(n):
+                services, requests = [], []
+                for j in range(rng.randint(0, 3)):
+                    rq = "rq%d_%d" % (k, j)
+                    services.append('<DIAG-SERVICE ID="s%d_%d"><SHORT-NAME>%s</SHORT-NAME>'
+                                    '<REQUEST-REF ID-REF="%s"/></DIAG-SERVICE>'
+                                    % (k, j, rng.choice("abcd"), rq))
+                    requests.append('<REQUEST ID="%s"><PARAMS>%s</PARAMS></REQUEST>'
+                                    % (rq, "".join(param() for _ in range(rng.randint(0, 3)))))
+                if rng.random() < 0.3:
+                    services.append('<DIAG-COMM-REF ID-REF="s%d_0"/>' % rng.randrange(n))
+                parents = "".join(
+                    '<PARENT-REF ID-REF="L%d">%s</PARENT-REF>'
+                    % (rng.randrange(n + 1), "" if rng.random() < 0.6 else
+                       '<NOT-INHERITED-DIAG-COMMS><NOT-INHERITED-DIAG-COMM><DIAG-COMM-SNREF '
+                       'SHORT-NAME="%s"/></NOT-INHERITED-DIAG-COMM></NOT-INHERITED-DIAG-COMMS>'
+                       % rng.choice("abcd"))
+                    for _ in range(rng.randint(0, 3)))
+                tag = rng.choice(tags)
+                body.append('<%s ID="L%d"><SHORT-NAME>L%d</SHORT-NAME><DIAG-COMMS>%s'
+                            '</DIAG-COMMS><REQUESTS>%s</REQUESTS><PARENT-REFS>%s</PARENT-REFS>'
+                            '</%s>' % (tag, k, k, "".join(services), "".join(requests),
+                                       parents, tag))
+            data = DECL + ("<ODX><DIAG-LAYER-CONTAINER>%s</DIAG-LAYER-CONTAINER></ODX>"
+                           % "".join(body)).encode()
+            self.assert_services_same_as_reference(self.write(data), "document %d" % i,
+                                                   ("10", "22", "3E 00", "F1", "00"))
 
     def test_utf16_and_binary_input(self):
         text = '<?xml version="1.0"?><A><B>t</B></A>'

@@ -31,6 +31,9 @@ class TfrmODXViewer;
 namespace outline {
 class OutlineModel;
 } // namespace outline
+namespace odx {
+class Services;
+} // namespace odx
 namespace app {
 class TreeViewExpansion;
 class ElidedLabel;
@@ -135,6 +138,28 @@ private:
   // Ctrl+click on a reference, and the mouse's back and forward buttons.
   bool ReferenceMouse(QObject *watched, QEvent &event);
 
+  // Services (Services.cpp): prefixes drawn after the labels and shown for
+  // the selection, services found by their bytes ahead of the text hits,
+  // a layer's effective services in the hit list.
+  void SetUpServices();
+  void AppendPrefixNote(outline::NodeHandle node, QString &note) const;
+  void ShowSelectionPrefix();
+  void SearchHits(const cvexString &term, outline::BusyIndicator &busy);
+  bool ShowServiceSearchOutcome(const QString &term);
+  bool IsServiceRow(outline::NodeHandle hit) const;
+  // The inheritance conflicts after the link problems: their layers, and
+  // what row `row` of them says (invalid past the last).
+  std::size_t AddConflicts(std::vector<outline::NodeRef> &nodes) const;
+  QVariant ConflictNote(outline::NodeHandle row, int role) const;
+  void ListServices(outline::NodeHandle node);
+  outline::NodeHandle AddServiceRow(outline::NodeHandle service,
+                                    outline::NodeHandle layer);
+
+  QAction *listServices_ = nullptr;
+  QLabel *lblPrefix_ = nullptr;
+  uint32_t serviceRows_ = 0; // the hit list's first rows are services
+  uint32_t serviceRowsGeneration_ = 0;
+
   QAction *unresolved_ = nullptr; // lists every problem
   QAction *showNames_ = nullptr;
   // The problems the hit list shows, one a hit, while its generation is
@@ -179,6 +204,7 @@ private:
   std::unique_ptr<app::TreeViewExpansion> expansionView_;
   std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
   std::unique_ptr<odx::OdxIndex> odx_;                 // reads items_
+  std::unique_ptr<odx::Services> odxServices_;         // reads both
 
   QString startupFile_;
   bool shownOnce_ = false;
