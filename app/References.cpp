@@ -7,6 +7,7 @@
 #include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineModel.h"
+#include "outline/OutlinePaths.h"
 
 #include <QAction>
 #include <QMouseEvent>
@@ -98,11 +99,7 @@ QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
 // A node as a user knows it: its name, else its element name.
 QString TfrmODXViewer::DisplayName(NodeHandle node) const {
   const QString name = odx_->Name(node).toQString();
-  if (!name.isEmpty())
-    return name;
-  cvexString element;
-  outline::PickElementName(items_.GetText(node), element);
-  return element.AsWide();
+  return name.isEmpty() ? outline::ElementName(items_, node) : name;
 }
 
 void TfrmODXViewer::ShowNames(bool on) {
@@ -118,6 +115,7 @@ void TfrmODXViewer::ShowItem(NodeHandle node) {
     ui->treeItems->expand(p);
   ui->treeItems->setCurrentIndex(index);
   ui->treeItems->scrollTo(index);
+  RevealLabel(*ui->treeItems, index);
   ui->treeItems->setFocus();
 }
 

@@ -137,6 +137,17 @@ class RealFiles(Scratch):
         for codec in ("utf-16", "utf-16-be", "utf-32", "utf-32-le"):
             got = run("--json", self.write(text.encode(codec)))
             self.assertEqual(got.stdout, expected, codec)
+        # Without a mark and a declaration, the zero bytes around the first
+        # '<' tell the width, whatever follows it.
+        body = text[text.index("?>") + 2:].lstrip()
+        for start in ("<!-- no mark -->", ""):
+            bare = start + body
+            expected = run("--json", self.write(bare.encode("utf-8"))).stdout
+            for codec in ("utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be"):
+                data = bare.encode(codec)
+                got = run("--json", self.write(data))
+                self.assertEqual(got.stdout, expected, codec)
+                self.assertEqual(reference_jsonl(data), expected, codec)
 
     def test_packages_match_the_reference(self):
         with open(os.path.join(SOURCE, "tests", "data", "packages",

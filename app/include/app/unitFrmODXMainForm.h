@@ -34,6 +34,9 @@ class OutlineModel;
 namespace odx {
 class Services;
 } // namespace odx
+namespace desktop {
+class ViewCopies;
+} // namespace desktop
 namespace app {
 class TreeViewExpansion;
 class ElidedLabel;
@@ -118,6 +121,10 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The tree's context menu below its current row.
+  void ShowContextMenu(QTreeView &tree);
+  // Scrolls a tree sideways so that the label of `index` starts in view.
+  void RevealLabel(QTreeView &tree, const QModelIndex &index);
   // True when the drag or drop is a local file and was taken here.
   bool TakeFileDrag(QEvent &event);
 
@@ -194,6 +201,7 @@ private:
   std::unique_ptr<desktop::Shell> ownShell_;
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
+  std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
