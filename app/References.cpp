@@ -7,6 +7,7 @@
 #include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineModel.h"
+#include "outline/OutlinePaths.h"
 
 #include <QAction>
 #include <QMouseEvent>
@@ -65,13 +66,25 @@ QVariant TfrmODXViewer::Annotate(NodeHandle node, int role) const {
     if (reference->ambiguous)
       text += tr(" (1 of %1)").arg(reference->candidates);
   }
+  AppendPrefixNote(node, text);
   return text;
 }
 
 // A hit says what its node says; in the list of problems, what is wrong.
 QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
-  if (results_.Generation() != problemsGeneration_ || hit >= problems_.size())
-    return Annotate(outline::ResultTarget(results_, hit, items_), role);
+  // A service row says all in its own text.
+  if (IsServiceRow(hit))
+    return {};
+  if (results_.Generation() != problemsGeneration_ || hit >= problems_.size()) {
+    const QVariant conflict =
+        results_.Generation() == problemsGeneration_
+            ? ConflictNote(hit - static_cast<NodeHandle>(problems_.size()),
+                           role)
+            : QVariant();
+    return conflict.isValid()
+               ? conflict
+               : Annotate(outline::ResultTarget(results_, hit, items_), role);
+  }
   // Why is the point of this list: shown whatever Show Names says.
   const odx::OdxIndex::Problem &problem = problems_[hit];
   using Kind = odx::OdxIndex::ProblemKind;
@@ -86,11 +99,7 @@ QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
 // A node as a user knows it: its name, else its element name.
 QString TfrmODXViewer::DisplayName(NodeHandle node) const {
   const QString name = odx_->Name(node).toQString();
-  if (!name.isEmpty())
-    return name;
-  cvexString element;
-  outline::PickElementName(items_.GetText(node), element);
-  return element.AsWide();
+  return name.isEmpty() ? outline::ElementName(items_, node) : name;
 }
 
 void TfrmODXViewer::ShowNames(bool on) {
@@ -106,6 +115,7 @@ void TfrmODXViewer::ShowItem(NodeHandle node) {
     ui->treeItems->expand(p);
   ui->treeItems->setCurrentIndex(index);
   ui->treeItems->scrollTo(index);
+  RevealLabel(*ui->treeItems, index);
   ui->treeItems->setFocus();
 }
 
@@ -159,9 +169,11 @@ void TfrmODXViewer::ListInHits(const std::vector<NodeRef> &nodes) {
 void TfrmODXViewer::FindUsages(NodeHandle target) {
   if (target == kNoNode)
     return;
-  if (!odx_->IsTarget(target)) {
+  // Elements are referred to by ID, or by name.
+  if (!odx_->IsTarget(target) && odx_->Name(target).length == 0) {
     statusLine_->showMessage(
-        tr("%1 has no ID: nothing refers to it.").arg(DisplayName(target)));
+        tr("%1 has no ID and no name: nothing refers to it.")
+            .arg(DisplayName(target)));
     return;
   }
   ListInHits(odx_->Usages(items_.Ref(target)));
@@ -181,6 +193,7 @@ void TfrmODXViewer::ListProblems() {
     nodes.push_back(items_.Ref(p.node));
     ++counts[static_cast<std::size_t>(p.kind)];
   }
+  const std::size_t conflicts = AddConflicts(nodes);
   ListInHits(nodes);
   problems_ = std::move(problems);
   problemsGeneration_ = results_.Generation();
@@ -194,6 +207,9 @@ void TfrmODXViewer::ListProblems() {
   if (counts[2])
     parts << (counts[2] == 1 ? tr("1 duplicate ID")
                              : tr("%1 duplicate IDs").arg(counts[2]));
+  if (conflicts)
+    parts << (conflicts == 1 ? tr("1 inheritance conflict")
+                             : tr("%1 inheritance conflicts").arg(conflicts));
   statusLine_->showMessage(parts.isEmpty() ? tr("No problems")
                                            : parts.join(QStringLiteral(", ")));
 }

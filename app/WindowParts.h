@@ -25,6 +25,15 @@ inline outline::NodeHandle SelectedNode(const QTreeView &tree,
   return model.NodeFromIndex(selected.first());
 }
 
+// A tool tip that shows exactly these characters, line breaks and tabs
+// included: as Qt would take a text with tags for markup, it goes as escaped
+// markup, wrapped at a readable width, long runs breakable anywhere.
+QString PlainToolTip(const QString &text);
+
+// A label as a row shows it, on one line: line breaks as U+23CE (one for
+// CR LF), tabs as U+2192, other control characters as their pictures.
+QString VisibleControls(const QString &label);
+
 // A one-line label that shows a long text elided in the middle (the whole
 // of it as the tool tip), so the status line never grows or wraps.
 class ElidedLabel final : public QLabel {

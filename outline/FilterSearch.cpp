@@ -204,21 +204,14 @@ private:
   BusyIndicator &busy_;
 };
 
-} // namespace
-
-void FilterSearch(const cvexString &filterText, const OutlineStore &items,
-                  OutlineStore &results, BusyIndicator &busy) {
-  BusyGuard busyGuard(busy);
+// Adds the hits after what `results` holds, inside the caller's bracket.
+void AddHits(const cvexString &filterText, const OutlineStore &items,
+             OutlineStore &results) {
   cvexString term;
   term.AssignWide(filterText.buffer);
   term.ToLower();
   const LoweredTermMatcher matcher(std::u16string_view(
       term.buffer, static_cast<std::size_t>(term.Length())));
-
-  // One reset of the hit list for the whole pass.  The outline only is
-  // read, so its view keeps its expansion and selection.
-  StoreUpdate bracket(results);
-  results.Clear();
   if (matcher.Empty())
     return;
   MatchMemo memo;
@@ -236,6 +229,25 @@ void FilterSearch(const cvexString &filterText, const OutlineStore &items,
         results.SetSelectedIndex(hit, items.SelectedIndex(node));
     }
   }
+}
+
+} // namespace
+
+void FilterSearch(const cvexString &filterText, const OutlineStore &items,
+                  OutlineStore &results, BusyIndicator &busy) {
+  BusyGuard busyGuard(busy);
+  // One reset of the hit list for the whole pass.  The outline only is
+  // read, so its view keeps its expansion and selection.
+  StoreUpdate bracket(results);
+  results.Clear();
+  AddHits(filterText, items, results);
+}
+
+void AppendFilterHits(const cvexString &filterText, const OutlineStore &items,
+                      OutlineStore &results, BusyIndicator &busy) {
+  BusyGuard busyGuard(busy);
+  StoreUpdate bracket(results);
+  AddHits(filterText, items, results);
 }
 
 NodeHandle ResultTarget(const OutlineStore &results, NodeHandle selectedResult,

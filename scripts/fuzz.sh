@@ -12,8 +12,8 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
-           fuzz_file_lines fuzz_outline fuzz_filter fuzz_package
-           fuzz_package_outline fuzz_stream)
+           fuzz_file_lines fuzz_outline fuzz_links fuzz_filter fuzz_package
+           fuzz_package_outline fuzz_stream fuzz_compare)
 fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -91,12 +91,13 @@ for t in "${targets[@]}"; do
   case "$t" in
     # Documents of a kilobyte reach every rule of the reader and the
     # builder; longer ones only slow each execution down.
-    fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=1024 ;;
+    fuzz_tokens|fuzz_outline|fuzz_filter|fuzz_compare) extra=("$seeds"); maxlen=1024 ;;
     # Every input is read once per byte it holds, cut there.
     fuzz_stream) extra=("$seeds"); maxlen=256 ;;
     # A ZIP needs room for its central directory besides its members.
     fuzz_package) extra=("$seeds_pdx" "$seeds_pdx_real"); maxlen=65536 ;;
     fuzz_package_outline) extra=("$seeds_pdx"); maxlen=16384 ;;
+    fuzz_links) extra=(-dict="$root/fuzz/links.dict"); maxlen=1024 ;;
     *) extra=(); maxlen=4096 ;;
   esac
   log="$work/$t.log"

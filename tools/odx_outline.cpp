@@ -6,6 +6,7 @@
 #include "odx/Attributes.h"
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
+#include "odx/Services.h"
 #include "outline/DatabaseFiles.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineBuilder.h"
@@ -14,7 +15,9 @@
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
 #include "platform/Folder.h"
+#include "tools/DiffListing.h"
 #include "tools/OutlineWriter.h"
+#include "tools/ServiceListing.h"
 
 #include <QString>
 
@@ -30,7 +33,9 @@ namespace {
 
 const char kUsage[] =
     "usage: odx-outline [--json] [--names] [--filter TERM | --refs | "
-    "--unresolved | --problems] [--count] FILE... | FOLDER\n";
+    "--unresolved | --problems | --bytes HEX | --services] [--count] "
+    "FILE... | FOLDER\n"
+    "       odx-outline --diff [--json | --count] [--ignore TAG]... OLD NEW\n";
 
 // Exit status of --unresolved and --problems when at least one reference
 // resolves to nothing.
@@ -48,7 +53,15 @@ public:
 };
 
 // What to print instead of the outline; at most one.
-enum class Listing { Outline, Filter, References, Unresolved, Problems };
+enum class Listing {
+  Outline,
+  Filter,
+  References,
+  Unresolved,
+  Problems,
+  Bytes,
+  Services
+};
 
 struct Options {
   bool json = false;
@@ -56,7 +69,10 @@ struct Options {
   bool names = false;
   Listing listing = Listing::Outline;
   std::string term;
+  std::vector<uint8_t> bytes;
   std::vector<const char *> files;
+  bool diff = false;
+  tools::DiffRequest request; // --diff
 };
 
 bool ParseArguments(int argc, char **argv, Options &o) {
@@ -81,6 +97,25 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.listing = a[2] == 'r'   ? Listing::References
                   : a[2] == 'u' ? Listing::Unresolved
                                 : Listing::Problems;
+    } else if (std::strcmp(a, "--diff") == 0) {
+      o.diff = true;
+    } else if (std::strcmp(a, "--ignore") == 0) {
+      if (i + 1 >= argc)
+        return false;
+      o.request.ignoredTags.push_back(argv[++i]);
+    } else if (std::strcmp(a, "--bytes") == 0) {
+      if (i + 1 >= argc || o.listing != Listing::Outline)
+        return false;
+      const auto bytes =
+          odx::ParseSearchBytes(QString::fromUtf8(argv[++i]).toStdU16String());
+      if (!bytes)
+        return false;
+      o.listing = Listing::Bytes;
+      o.bytes = *bytes;
+    } else if (std::strcmp(a, "--services") == 0) {
+      if (o.listing != Listing::Outline)
+        return false;
+      o.listing = Listing::Services;
     } else if (std::strcmp(a, "--") == 0) {
       // Everything after it is a file, whatever it looks like.
       o.files.insert(o.files.end(), argv + i + 1, argv + argc);
@@ -91,7 +126,18 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.files.push_back(a);
     }
   }
-  return !o.files.empty();
+  if (o.diff) {
+    // A listing of one outline does not mix with a comparison of two.
+    if (o.files.size() != 2 || o.names || o.listing != Listing::Outline ||
+        (o.json && o.count))
+      return false;
+    o.request.oldPath = o.files[0];
+    o.request.newPath = o.files[1];
+    o.request.json = o.json;
+    o.request.count = o.count;
+    return true;
+  }
+  return !o.files.empty() && o.request.ignoredTags.empty();
 }
 
 void AssignQString(cvexString &s, const QString &q) {
@@ -178,8 +224,19 @@ bool PrintProblems(const Options &o, const outline::OutlineStore &items,
     else
       out.TextProblem(p.node, kind, ViewOf(reason));
   }
+  // After the link problems, the inheritance conflicts of the layers.
+  const odx::Services services(items, index);
+  for (const odx::Services::Conflict &c : services.Conflicts()) {
+    if (o.count)
+      break;
+    if (o.json)
+      out.JsonProblem(c.layer, "inheritance-conflict", ViewOf(c.reason));
+    else
+      out.TextProblem(c.layer, "inheritance-conflict", ViewOf(c.reason));
+  }
   if (o.count)
-    out.Raw(std::to_string(problems.size()) + "\n");
+    out.Raw(std::to_string(problems.size() + services.Conflicts().size()) +
+            "\n");
   return unresolved;
 }
 
@@ -262,6 +319,16 @@ int Run(const Options &o) {
   case Listing::Outline:
     PrintOutline(o, items, out);
     break;
+  case Listing::Bytes:
+  case Listing::Services: {
+    const std::size_t rows =
+        o.listing == Listing::Bytes
+            ? tools::ListServicesByBytes(items, o.bytes, o.count, out)
+            : tools::ListEffectiveServices(items, o.count, out);
+    if (o.count)
+      out.Raw(std::to_string(rows) + "\n");
+    break;
+  }
   }
   if (!out.Flush()) {
     std::fprintf(stderr, "odx-outline: could not write the output\n");
@@ -279,7 +346,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    return Run(options);
+    return options.diff ? tools::RunDiff(options.request) : Run(options);
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "odx-outline: out of memory\n");
   } catch (const std::exception &e) {

@@ -172,9 +172,13 @@ Encoding DetectEncoding(std::span<const unsigned char> bytes) {
   if (StartsWith(bytes, {0, 0, 0xFE, 0xFF}) ||
       StartsWith(bytes, {0, 0, 0, '<'}))
     return Encoding::Utf32BE;
-  if (StartsWith(bytes, {0xFF, 0xFE}) || StartsWith(bytes, {'<', 0, '?', 0}))
+  // Without a mark, a document still starts with '<': whatever follows it
+  // (a declaration, a comment, an element), its zero bytes give the width.
+  if (StartsWith(bytes, {0xFF, 0xFE}) ||
+      (bytes.size() >= 4 && bytes[0] == '<' && bytes[1] == 0 && bytes[3] == 0))
     return Encoding::Utf16LE;
-  if (StartsWith(bytes, {0xFE, 0xFF}) || StartsWith(bytes, {0, '<', 0, '?'}))
+  if (StartsWith(bytes, {0xFE, 0xFF}) ||
+      (bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == '<' && bytes[2] == 0))
     return Encoding::Utf16BE;
 
   const std::string_view head(reinterpret_cast<const char *>(bytes.data()),

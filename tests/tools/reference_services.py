@@ -15,14 +15,14 @@ Where the rules leave a choice open, this implementation decides so:
   A malformed BYTE-POSITION or BIT-POSITION ends the prefix, and so does a
   BIT-POSITION above 7.
 - A value fits its BIT-LENGTH n when A_UINT32: 0 <= v < 2^n; A_INT32:
-  -2^(n-1) <= v < 2^(n-1); a byte field, read as an unsigned big-endian
-  number, < 2^n (so `0012` in 8 bits is `12`, `12` in 16 bits `00 12`).
+  -2^(n-1) <= v < 2^(n-1); a byte field when its bytes hold at most n bits
+  (so `0012` does not fit 8 bits, and `12` in 16 bits is `00 12`).
 - The cursor is the end of the prefix so far: after a parameter it is the
   larger of itself and the parameter's end, so a parameter written over
   earlier bytes does not pull it back.
 - A message's parameters are the PARAM children of all its PARAMS children.
-  A DIAG-SERVICE's request is the target of its first REQUEST-REF child,
-  whatever its tag; without one its prefix is "".
+  A DIAG-SERVICE's request is the target of its first REQUEST-REF child
+  when that is a REQUEST; else its prefix is "".
 - Own services are the DIAG-SERVICE and SINGLE-ECU-JOB children of the
   layer's DIAG-COMMS and the targets of the DIAG-COMM-REF children there;
   of two own services of one name the first there counts.  Services without
@@ -95,7 +95,7 @@ def parameter_bytes(db, param):
         if not re.fullmatch(r"(?:[0-9A-Fa-f]{2})+", value):
             return None
         v = int(value, 16)
-        if v >= 1 << length:
+        if 4 * len(value) > length:
             return None
     else:
         return None
@@ -137,7 +137,7 @@ def message_prefix(db, message):
 def service_prefix(db, service):
     ref = child(db, service, "REQUEST-REF")
     target = None if ref is None else db.target_of(ref)
-    return b"" if target is None else message_prefix(db, target)
+    return b"" if target is None or db.tag[target] != u("REQUEST") else message_prefix(db, target)
 
 
 def hex_pairs(data):

@@ -66,6 +66,50 @@ class Scratch(unittest.TestCase):
         self.assertEqual(got.stdout.decode("utf-8"),
                          reference_outline.references_jsonl(data), what)
 
+    def assert_services_same_as_reference(self, path, what, queries=("10", "22 F1")):
+        """--services and --bytes against the reference's service rules."""
+        for args in [["--services"]] + [["--bytes", q] for q in queries]:
+            got = run(*args, path)
+            code, out, _ = reference_outline.run(args + [path])
+            self.assertEqual((got.returncode, got.stdout.decode("utf-8")),
+                             (code, out.decode("utf-8")), "%s %s" % (what, args))
+
+
+# The services of the somersault documents as read by hand from the files:
+# per layer, "service prefix" pairs ("-" for none), from the base variant
+# unless a "@layer" follows.
+BASE = ("session_start 10_00, session_stop 10_01, tester_present 3E_00, "
+        "set_operation_params BD, do_forward_flips BA, do_backward_flips BB, "
+        "report_status 22_00, schroedinger -, compulsory_program -")
+SOMERSAULT = {
+    "somersault_base_variant": BASE,
+    "somersault_lazy": "session_start 10_00, session_stop 10_01, tester_present 3E_00, "
+                       "do_forward_flips BA, report_status 22_00, schroedinger -, "
+                       "compulsory_program -",
+    "somersault_assiduous": BASE + ", headstand 03@somersault_assiduous",
+}
+SOMERSAULT_MODIFIED = dict(
+    SOMERSAULT,
+    **{"somersault_young": "start_session 10_00, stop_session 10_01, tester_present 3E_00, "
+                           "report_status 22_00, schroedinger -, compulsory_program -, "
+                           "do_forward_flips BA@somersault_young, "
+                           "flic_flac BE@somersault_young"})
+for table in (SOMERSAULT_MODIFIED,):
+    for layer in ("somersault_base_variant", "somersault_lazy", "somersault_assiduous"):
+        table[layer] = table[layer].replace("session_start", "start_session").replace(
+            "session_stop", "stop_session")
+
+
+def service_table(table):
+    rows = []
+    for layer, services in table.items():
+        for entry in services.split(", "):
+            service, prefix = entry.split(" ")
+            prefix, _, origin = prefix.partition("@")
+            rows.append((layer, service, "" if prefix == "-" else prefix.replace("_", " "),
+                         origin or "somersault_base_variant"))
+    return rows
+
 
 class RealFiles(Scratch):
     def corpus(self):
@@ -93,6 +137,17 @@ class RealFiles(Scratch):
         for codec in ("utf-16", "utf-16-be", "utf-32", "utf-32-le"):
             got = run("--json", self.write(text.encode(codec)))
             self.assertEqual(got.stdout, expected, codec)
+        # Without a mark and a declaration, the zero bytes around the first
+        # '<' tell the width, whatever follows it.
+        body = text[text.index("?>") + 2:].lstrip()
+        for start in ("<!-- no mark -->", ""):
+            bare = start + body
+            expected = run("--json", self.write(bare.encode("utf-8"))).stdout
+            for codec in ("utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be"):
+                data = bare.encode(codec)
+                got = run("--json", self.write(data))
+                self.assertEqual(got.stdout, expected, codec)
+                self.assertEqual(reference_jsonl(data), expected, codec)
 
     def test_packages_match_the_reference(self):
         with open(os.path.join(SOURCE, "tests", "data", "packages",
@@ -141,6 +196,26 @@ class RealFiles(Scratch):
             report.append("%-50s %4d of %4d references resolve"
                           % (os.path.basename(path), resolved, len(refs)))
         sys.stderr.write("\n" + "\n".join(report) + "\n")
+
+    def test_services_of_somersault_as_checked_by_hand(self):
+        corpus = os.path.join(SOURCE, "tests", "data", "corpus")
+        for name, table in (("odxtools__somersault__somersault.odx-d", SOMERSAULT),
+                            ("odxtools__somersault_modified__somersault.odx-d",
+                             SOMERSAULT_MODIFIED),
+                            ("../packages/odxtools__somersault.pdx", SOMERSAULT)):
+            got = [json.loads(l) for l in run("--services", os.path.join(corpus, name))
+                   .stdout.decode().splitlines()]
+            self.assertEqual(sorted((r["layer"], r["service"], r["prefix"], r["from"])
+                                    for r in got), sorted(service_table(table)), name)
+        found = run("--bytes", "0x1000",
+                    os.path.join(corpus, "odxtools__somersault__somersault.odx-d"))
+        self.assertEqual([json.loads(l)["service"] for l in found.stdout.splitlines()],
+                         ["session_start"])
+
+    def test_corpus_services_equal_the_reference(self):
+        for path in self.corpus() + [os.path.join(SOURCE, "tests", "data", "packages",
+                                                  "odxtools__somersault.pdx")]:
+            self.assert_services_same_as_reference(path, path, ("10", "3E 00", "BA", "7F"))
 
     def test_folders_resolve_across_their_files_like_the_reference(self):
         folders = [os.path.join(SOURCE, "tests", "data", "corpus")]
@@ -240,6 +315,66 @@ class HostileInput(Scratch):
             body = b"".join(element(0) for _ in range(rng.randint(1, 3)))
             self.assert_same_as_reference(DECL + body, "document %d" % i, odx=True)
 
+    def test_random_services_match_the_reference(self):
+        """Layers inheriting in lines, diamonds and cycles, excluded names,
+        clashes, and parameters whose values, lengths and places fit or do
+        not."""
+        rng = random.Random(21)
+        tags = ["PROTOCOL", "FUNCTIONAL-GROUP", "ECU-SHARED-DATA", "BASE-VARIANT",
+                "ECU-VARIANT"]
+        kinds = ["A_UINT32", "A_INT32", "A_BYTEFIELD", "A_FLOAT32"]
+
+        def param():
+            kind = rng.choice(kinds)
+            bits = rng.choice([1, 4, 7, 8, 12, 16, 24, 64, 0, 65])
+            value = rng.choice(["0", "1", "15", "255", "256", "-1", "-128", "65535",
+                                "18446744073709551615", "x", "", "F1", "0a0b", "12 ",
+                                "00F1", "abc"])
+            if rng.random() < 0.6:  # most parameters fit
+                kind, bits, value = "A_UINT32", 8, str(rng.choice([0, 16, 34, 62, 241]))
+            extra = ""
+            if rng.random() < 0.5:
+                extra += "<BYTE-POSITION>%d</BYTE-POSITION>" % rng.choice([0, 1, 2, 5])
+            if rng.random() < 0.3:
+                extra += "<BIT-POSITION>%d</BIT-POSITION>" % rng.choice([0, 3, 4, 7, 8])
+            order = rng.choice(["", ' IS-HIGHLOW-BYTE-ORDER="false"'])
+            xsi = rng.choice(["CODED-CONST"] * 5 + ["VALUE"])
+            return ('<PARAM xsi:type="%s">%s<CODED-VALUE>%s</CODED-VALUE><DIAG-CODED-TYPE '
+                    'BASE-DATA-TYPE="%s"%s xsi:type="STANDARD-LENGTH-TYPE"><BIT-LENGTH>%d'
+                    '</BIT-LENGTH></DIAG-CODED-TYPE></PARAM>' % (xsi, extra, value, kind,
+                                                                 order, bits))
+
+        for i in range(150):
+            n = rng.randint(1, 6)
+            body = []
+            for k in range(n):
+                services, requests = [], []
+                for j in range(rng.randint(0, 3)):
+                    rq = "rq%d_%d" % (k, j)
+                    services.append('<DIAG-SERVICE ID="s%d_%d"><SHORT-NAME>%s</SHORT-NAME>'
+                                    '<REQUEST-REF ID-REF="%s"/></DIAG-SERVICE>'
+                                    % (k, j, rng.choice("abcd"), rq))
+                    requests.append('<REQUEST ID="%s"><PARAMS>%s</PARAMS></REQUEST>'
+                                    % (rq, "".join(param() for _ in range(rng.randint(0, 3)))))
+                if rng.random() < 0.3:
+                    services.append('<DIAG-COMM-REF ID-REF="s%d_0"/>' % rng.randrange(n))
+                parents = "".join(
+                    '<PARENT-REF ID-REF="L%d">%s</PARENT-REF>'
+                    % (rng.randrange(n + 1), "" if rng.random() < 0.6 else
+                       '<NOT-INHERITED-DIAG-COMMS><NOT-INHERITED-DIAG-COMM><DIAG-COMM-SNREF '
+                       'SHORT-NAME="%s"/></NOT-INHERITED-DIAG-COMM></NOT-INHERITED-DIAG-COMMS>'
+                       % rng.choice("abcd"))
+                    for _ in range(rng.randint(0, 3)))
+                tag = rng.choice(tags)
+                body.append('<%s ID="L%d"><SHORT-NAME>L%d</SHORT-NAME><DIAG-COMMS>%s'
+                            '</DIAG-COMMS><REQUESTS>%s</REQUESTS><PARENT-REFS>%s</PARENT-REFS>'
+                            '</%s>' % (tag, k, k, "".join(services), "".join(requests),
+                                       parents, tag))
+            data = DECL + ("<ODX><DIAG-LAYER-CONTAINER>%s</DIAG-LAYER-CONTAINER></ODX>"
+                           % "".join(body)).encode()
+            self.assert_services_same_as_reference(self.write(data), "document %d" % i,
+                                                   ("10", "22", "3E 00", "F1", "00"))
+
     def test_utf16_and_binary_input(self):
         text = '<?xml version="1.0"?><A><B>t</B></A>'
         for data in (text.encode("utf-16-le"), text.encode("utf-16-be"),
@@ -312,6 +447,112 @@ class Interface(Scratch):
         path = self.write(DECL + b"<A>&#x00C9;t&#x00C9;</A><B>x</B>")
         got = run("--filter", "\u00e9T\u00c9", path)
         self.assertEqual(got.stdout.decode("utf-8"), "A = \u00c9t\u00c9\n")
+
+
+class Comparisons(Scratch):
+    """odx-outline --diff against reference_compare.py: the corpus pair
+    both ways and across a package, random document pairs with every kind
+    of change, and hostile markup."""
+
+    def assert_diff_same(self, old, new, what, flags_list=(["--json"], [], ["--count"])):
+        for flags in flags_list:
+            args = ["--diff", *flags, old, new]
+            got = run(*args)
+            code, out, _ = reference_outline.run(args)
+            self.assertEqual((got.returncode, got.stdout), (code, out), (what, flags))
+
+    def test_corpus_pair_both_ways_and_against_the_package(self):
+        d = os.path.join(SOURCE, "tests", "data", "corpus")
+        a = os.path.join(d, "odxtools__somersault__somersault.odx-d")
+        b = os.path.join(d, "odxtools__somersault_modified__somersault.odx-d")
+        pairs = [(a, b), (b, a), (a, a)]
+        pdx = os.path.join(SOURCE, "tests", "data", "packages")
+        pairs += [(os.path.join(pdx, f), b) for f in sorted(os.listdir(pdx))[:2]]
+        pairs.append((d, os.path.join(SOURCE, "samples")))
+        for old, new in pairs:
+            self.assert_diff_same(old, new, (old, new))
+            self.assert_diff_same(old, new, (old, new), [["--ignore", "ADMIN-DATA",
+                                                          "--ignore", "COMPANY-DATAS"]])
+        self.assertEqual(run("--diff", a, a).returncode, 0)
+
+    def test_random_pairs_match_the_reference(self):
+        """Named and unnamed rows, IDs and references; the second version
+        renames, changes, removes, adds, reorders and renumbers IDs."""
+        rng = random.Random(11)
+
+        def element(depth):
+            tag = rng.choice(["L", "L", "V", "R", "DESC", "?pi"])
+            if tag == "?pi":
+                return ["?pi", rng.choice(["", " a", " b"]), ""]
+            attrs = ""
+            if rng.random() < 0.5:
+                attrs += ' ID="i%d"' % rng.randint(0, 6)
+            if tag == "R":
+                attrs += ' ID-REF="i%d"' % rng.randint(0, 7)
+            if tag == "DESC":
+                # Without IDs: a reference into an ignored subtree reads as
+                # its text here, while the reference resolves again without it.
+                return [tag, "", "<p>%d</p>" % rng.randint(0, 2)]
+            if depth > 2 or rng.random() < 0.3:
+                return [tag, attrs, str(rng.randint(0, 2)) if rng.random() < 0.5 else ""]
+            kids = [element(depth + 1) for _ in range(rng.randint(0, 4))]
+            if tag == "L" and rng.random() < 0.8:
+                kids.insert(0, ["SHORT-NAME", "", "n%d" % rng.randint(0, 5)])
+            return [tag, attrs, kids]
+
+        def text(e):
+            tag, attrs, body = e
+            if tag == "?pi":
+                return "<?pi%s?>" % attrs
+            if isinstance(body, list):
+                body = "".join(text(k) for k in body)
+            return "<%s%s>%s</%s>" % (tag, attrs, body, tag) if body else "<%s%s/>" % (tag, attrs)
+
+        def mutate(e):
+            tag, attrs, body = e
+            attrs = attrs.replace('ID="i', 'ID="j').replace('ID-REF="i', 'ID-REF="j') \
+                if rng.random() < 0.1 else attrs
+            if not isinstance(body, list):
+                return [tag, attrs, body + "x" if rng.random() < 0.1 else body]
+            kids = [mutate(k) for k in body if rng.random() > 0.1]
+            if rng.random() < 0.2:
+                kids.append(element(2))
+            if rng.random() < 0.2 and len(kids) > 2:
+                i = rng.randrange(1, len(kids) - 1)
+                kids[i], kids[i + 1] = kids[i + 1], kids[i]
+            if kids and kids[0][0] == "SHORT-NAME" and rng.random() < 0.15:
+                kids[0] = ["SHORT-NAME", "", kids[0][2] + "r"]
+            return [tag, attrs, kids]
+
+        for i in range(150):
+            old = ["ODX", "", [["C", "", [["SHORT-NAME", "", "c"]]
+                                + [element(0) for _ in range(rng.randint(1, 5))]]]]
+            new = mutate(old)
+            a = self.write((DECL + text(old).encode()), "a.odx")
+            b = self.write((DECL + text(new).encode()), "b.odx")
+            flags = [["--ignore", "DESC"]] if i % 5 == 4 else []
+            self.assert_diff_same(a, b, "pair %d" % i, [["--json"] + (flags[0] if flags else [])])
+            if i % 10 == 0:
+                self.assertEqual(run("--diff", a, a).stdout, b"", "pair %d with itself" % i)
+
+    def test_hostile_markup_pairs_match_the_reference(self):
+        rng = random.Random(5)
+        pieces = HostileInput.PIECES + HostileInput.ODX_PIECES * 2
+        for i in range(120):
+            a, b = (self.write(DECL + b"".join(rng.choice(pieces)
+                                               for _ in range(rng.randint(0, 50))), name)
+                    for name in ("a.odx", "b.odx"))
+            self.assert_diff_same(a, b, "hostile %d" % i, [["--json"]])
+
+    def test_diff_arguments_and_an_unreadable_side(self):
+        a = self.write(DECL + b"<A/>", "a.odx")
+        self.assertEqual(run("--diff", a, os.path.join(self.dir.name, "none")).returncode, 1)
+        empty = self.write(b"", "e.odx")
+        got = run("--diff", "--json", empty, a)
+        self.assertEqual((got.returncode, json.loads(got.stdout)["change"]), (4, "added"))
+        for bad in (["--diff", a], ["--diff", a, a, a], ["--diff", "--json", "--count", a, a],
+                    ["--diff", "--refs", a, a], ["--ignore", "X", a]):
+            self.assertEqual(run(*bad).returncode, 2, bad)
 
 
 if __name__ == "__main__":

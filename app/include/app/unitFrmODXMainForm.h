@@ -17,6 +17,7 @@
 #include <vector>
 
 class QAction;
+class QHelpEvent;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -31,7 +32,14 @@ class TfrmODXViewer;
 namespace outline {
 class OutlineModel;
 } // namespace outline
+namespace odx {
+class Services;
+} // namespace odx
+namespace desktop {
+class ViewCopies;
+} // namespace desktop
 namespace app {
+struct Comparing;
 class TreeViewExpansion;
 class ElidedLabel;
 class ColumnFitter;
@@ -68,6 +76,7 @@ public:
   void TntButton1Click();
   void cmdBrowseClick();
   void cmdOpenFolderClick();
+  void cmdCompareWithClick();
   void txtODXFilePathChange();
   void FormShow();
   void Timer1Timer();
@@ -96,8 +105,11 @@ private:
   void SetUpLook();
   void SetUpTree(QTreeView &tree, outline::OutlineModel &model);
   void OpenPickedFile(const QString &path);
-  // The XML view of a package shows one member; false for any other file.
-  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir);
+  // The XML view of a package shows one member (of those below `holder`,
+  // kNoNode for the top level); false for any other file.
+  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir,
+                              outline::NodeHandle holder);
+  void ViewFolderFileInXml(const QString &folder, const cvexString &appDir);
   // Routes Enter of an edit box to its handlers; true when the key is eaten.
   bool RouteKey(QObject *box, QKeyEvent &event);
 
@@ -115,6 +127,10 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The tree's context menu below its current row.
+  void ShowContextMenu(QTreeView &tree);
+  // Scrolls a tree sideways so that the label of `index` starts in view.
+  void RevealLabel(QTreeView &tree, const QModelIndex &index);
   // True when the drag or drop is a local file and was taken here.
   bool TakeFileDrag(QEvent &event);
 
@@ -135,6 +151,28 @@ private:
   // Ctrl+click on a reference, and the mouse's back and forward buttons.
   bool ReferenceMouse(QObject *watched, QEvent &event);
 
+  // Services (Services.cpp): prefixes drawn after the labels and shown for
+  // the selection, services found by their bytes ahead of the text hits,
+  // a layer's effective services in the hit list.
+  void SetUpServices();
+  void AppendPrefixNote(outline::NodeHandle node, QString &note) const;
+  void ShowSelectionPrefix();
+  void SearchHits(const cvexString &term, outline::BusyIndicator &busy);
+  bool ShowServiceSearchOutcome(const QString &term);
+  bool IsServiceRow(outline::NodeHandle hit) const;
+  // The inheritance conflicts after the link problems: their layers, and
+  // what row `row` of them says (invalid past the last).
+  std::size_t AddConflicts(std::vector<outline::NodeRef> &nodes) const;
+  QVariant ConflictNote(outline::NodeHandle row, int role) const;
+  void ListServices(outline::NodeHandle node);
+  outline::NodeHandle AddServiceRow(outline::NodeHandle service,
+                                    outline::NodeHandle layer);
+
+  QAction *listServices_ = nullptr;
+  QLabel *lblPrefix_ = nullptr;
+  uint32_t serviceRows_ = 0; // the hit list's first rows are services
+  uint32_t serviceRowsGeneration_ = 0;
+
   QAction *unresolved_ = nullptr; // lists every problem
   QAction *showNames_ = nullptr;
   // The problems the hit list shows, one a hit, while its generation is
@@ -154,6 +192,25 @@ private:
   std::vector<outline::NodeRef> history_; // selections visited by jumps
   std::size_t historyAt_ = 0;             // the one shown now
 
+  // Comparing with another version (Compare.cpp): the open outline is the
+  // newer one; markers after its labels, the changes in the hit list.
+  void SetUpComparison();
+  void CompareWith(const QString &oldPath);
+  void StopComparing();
+  void ListChanges();
+  void ExpandChanges();
+  void CopyChanges();
+  void EditIgnoredTags();
+  std::vector<std::u16string> IgnoredTags() const;
+  const app::Comparing *ActiveComparison() const; // nullptr: not comparing
+  QVariant AnnotateCompared(outline::NodeHandle node, int role) const;
+  QVariant AnnotateChangeHit(outline::NodeHandle hit, int role) const;
+  bool ShowOldLabel(QHelpEvent &event);
+  QAction *stopComparing_ = nullptr;
+  QAction *expandChanges_ = nullptr;
+  QAction *copyChanges_ = nullptr;
+  QLabel *lblComparing_ = nullptr;
+
   QStatusBar *statusLine_ = nullptr;
   app::ElidedLabel *lblNodePath_ = nullptr;
   QLabel *lblNodeCount_ = nullptr;
@@ -169,6 +226,7 @@ private:
   std::unique_ptr<desktop::Shell> ownShell_;
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
+  std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
@@ -179,6 +237,8 @@ private:
   std::unique_ptr<app::TreeViewExpansion> expansionView_;
   std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
   std::unique_ptr<odx::OdxIndex> odx_;                 // reads items_
+  std::unique_ptr<odx::Services> odxServices_;         // reads both
+  std::unique_ptr<app::Comparing> comparing_;          // reads both
 
   QString startupFile_;
   bool shownOnce_ = false;

@@ -14,6 +14,9 @@ namespace outline {
 // every path.
 void FilterSearch(const cvexString &filterText, const OutlineStore &items,
                   OutlineStore &results, BusyIndicator &busy);
+// The same hits added after the top-level nodes `results` already holds.
+void AppendFilterHits(const cvexString &filterText, const OutlineStore &items,
+                      OutlineStore &results, BusyIndicator &busy);
 
 // The outline node a selected hit stands for, or kNoNode when no hit is
 // selected or the hit belongs to an outline that has since been cleared.
