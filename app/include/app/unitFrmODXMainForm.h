@@ -24,6 +24,7 @@ class QStatusBar;
 class QTimer;
 class QKeyEvent;
 class QModelIndex;
+class QScrollBar;
 class QTreeView;
 namespace Ui {
 class TfrmODXViewer;
@@ -41,6 +42,7 @@ namespace app {
 class TreeViewExpansion;
 class ElidedLabel;
 class ColumnFitter;
+class HitListWindow;
 } // namespace app
 
 // The viewer's one main window.  Controls come from the form description
@@ -121,6 +123,8 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The scroll bar of the whole hit list beside it (HitList.cpp).
+  void SetUpHitList();
   // The tree's context menu below its current row.
   void ShowContextMenu(QTreeView &tree);
   // Scrolls a tree sideways so that the label of `index` starts in view.
@@ -202,6 +206,8 @@ private:
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
   std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
+  app::HitListWindow *hitList_ = nullptr;       // owned by treeResults
+  QScrollBar *hitListBar_ = nullptr;            // beside treeResults
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
