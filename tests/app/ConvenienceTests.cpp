@@ -786,7 +786,7 @@ private slots:
     QVERIFY(w->Expander().IsRunning());
     Trigger(*w, "actCollapseBelow");
     QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
-    QTest::qWait(50);
+    Settle(); // a stale slice would be queued by now
     QVERIFY(SubtreeState(*w, 0, false));
 
     Trigger(*w, "actExpandBelow");
@@ -794,7 +794,7 @@ private slots:
     Browse(*w, kSmallFile);
     QVERIFY(!w->Expander().IsRunning());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QTest::qWait(50);
+    Settle();
     QVERIFY(w->ItemsStore().GetCount() > 10);
   }
 
