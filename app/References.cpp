@@ -169,9 +169,11 @@ void TfrmODXViewer::ListInHits(const std::vector<NodeRef> &nodes) {
 void TfrmODXViewer::FindUsages(NodeHandle target) {
   if (target == kNoNode)
     return;
-  if (!odx_->IsTarget(target)) {
+  // Elements are referred to by ID, or by name.
+  if (!odx_->IsTarget(target) && odx_->Name(target).length == 0) {
     statusLine_->showMessage(
-        tr("%1 has no ID: nothing refers to it.").arg(DisplayName(target)));
+        tr("%1 has no ID and no name: nothing refers to it.")
+            .arg(DisplayName(target)));
     return;
   }
   ListInHits(odx_->Usages(items_.Ref(target)));

@@ -18,6 +18,7 @@
 #include "outline/SubtreeExpander.h"
 #include "package/Package.h"
 #include "platform/FileHandle.h"
+#include "platform/Folder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -347,25 +348,63 @@ void TfrmODXViewer::cmdViewInXMLClick() {
   ToCvex(ui->txtODXFilePath->text(), path);
   cvexString appDir;
   cvexDir().GetApplicationDirectory(appDir);
-  if (!ViewPackageMemberInXml(path, appDir))
+  if (platform::IsFolder(path.buffer)) {
+    ViewFolderFileInXml(ui->txtODXFilePath->text(), appDir);
+    return;
+  }
+  if (!ViewPackageMemberInXml(path, appDir, kNoNode))
+    desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell,
+                       this);
+}
+
+// In a folder, the file that holds the selected node, else the first one;
+// in a package among them, its member as in a package opened alone.
+void TfrmODXViewer::ViewFolderFileInXml(const QString &folder,
+                                        const cvexString &appDir) {
+  NodeHandle file = SelectedItem();
+  while (file != kNoNode && items_.Parent(file) != kNoNode)
+    file = items_.Parent(file);
+  if (file == kNoNode)
+    file = items_.Child(kNoNode, 0);
+  if (file == kNoNode || !items_.IsMember(file)) {
+    services_.messages->ShowMessage(tr("The folder holds no ODX file."),
+                                    QStringLiteral("Wren ODX"),
+                                    desktop::MessageIcon::Information);
+    return;
+  }
+  QString name = items_.GetText(file).toQString();
+  // An unreadable file is a leaf that says so after its name.
+  const QString unreadable = QStringLiteral(" (unreadable)");
+  if (items_.ImageIndex(file) == 0 && name.endsWith(unreadable)) {
+    name.chop(unreadable.size());
+    services_.messages->ShowMessage(tr("%1 cannot be read.").arg(name),
+                                    QStringLiteral("Wren ODX"),
+                                    desktop::MessageIcon::Information);
+    return;
+  }
+  cvexString path;
+  ToCvex(folder + QLatin1Char('/') + name, path);
+  if (!ViewPackageMemberInXml(path, appDir, file))
     desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell,
                        this);
 }
 
 bool TfrmODXViewer::ViewPackageMemberInXml(const cvexString &path,
-                                           const cvexString &appDir) {
+                                           const cvexString &appDir,
+                                           NodeHandle holder) {
   package::Package pkg;
   if (pkg.Open(path) != package::Package::OpenStatus::Opened)
     return false;
   // The member that holds the selected node, when the outline shows this
-  // package; with nothing selected, the first document that can be read.
+  // package (below `holder`: kNoNode for the top level); with nothing
+  // selected, the first document that can be read.
   const std::vector<package::Member> &members = pkg.Members();
   std::size_t member = members.size();
   NodeHandle top = SelectedItem();
-  while (top != kNoNode && items_.Parent(top) != kNoNode)
+  while (top != kNoNode && items_.Parent(top) != holder)
     top = items_.Parent(top);
-  if (items_.IsPackage() && top != kNoNode &&
-      items_.ChildCount(kNoNode) == members.size())
+  if (items_.IsPackage() && top != kNoNode && items_.IsMember(top) &&
+      items_.ChildCount(holder) == members.size())
     member = items_.Row(top);
   for (std::size_t i = 0; i < members.size() && member == members.size(); ++i)
     if (members[i].kind == package::MemberKind::Document && members[i].readable)
@@ -386,8 +425,8 @@ bool TfrmODXViewer::ViewPackageMemberInXml(const cvexString &path,
     return true;
   }
   // One private copy per member of this package for the session.
-  const QString key =
-      ui->txtODXFilePath->text() + QLatin1Char('\n') + QString::number(member);
+  const QString key = QString::fromUtf16(path.buffer, path.Length()) +
+                      QLatin1Char('\n') + QString::number(member);
   const std::span<const unsigned char> content(
       bytes.data, static_cast<std::size_t>(bytes.count));
   if (chosen.kind == package::MemberKind::Document)

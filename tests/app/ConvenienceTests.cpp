@@ -473,6 +473,13 @@ private slots:
     QVERIFY(items.GetText(state).toQString().startsWith("STATE"));
     QVERIFY(items.GetText(snref).toQString().contains(
         "\"" + w->Odx().Name(state).toQString() + "\""));
+    // Find Usages counts references by name too.
+    QTest::keyClick(Items(*w), Qt::Key_F12, Qt::ShiftModifier);
+    bool listed = false;
+    for (NodeHandle hit = 0; hit < w->ResultsStore().GetCount(); ++hit)
+      listed |= w->ResultsStore().Data(hit).handle == snref;
+    QVERIFY(listed);
+    Items(*w)->setCurrentIndex(model.IndexFromNode(state));
 
     // One click opens the folder, and the same element stays selected.
     const QString path = outline::ElementPath(items, state);

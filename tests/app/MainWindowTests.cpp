@@ -3,6 +3,7 @@
 
 #include "package/Package.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -12,6 +13,8 @@
 #include <QTreeView>
 
 using namespace gui_test;
+using outline::kNoNode;
+using outline::NodeHandle;
 
 class MainWindowTests : public QObject, WindowHarness {
   Q_OBJECT
@@ -259,6 +262,49 @@ private slots:
       QCOMPARE(shell.CallCount(), 0u);
       QCOMPARE(messages.Texts(), QStringList{how});
     }
+  }
+
+  // In a folder, the XML view shows the file that holds the selection; in a
+  // package there, the member; an unreadable file not at all.
+  void xmlViewOfAFolderShowsTheSelectedFile() {
+    QTemporaryDir dir;
+    const QString somersault = QStringLiteral(ODX_SOURCE_DIR) +
+                               "/tests/data/packages/odxtools__somersault.pdx";
+    QVERIFY(QFile::copy(somersault, dir.filePath("p.pdx")));
+    for (const auto &[name, body] :
+         {std::pair{"a.odx", QByteArray("<A><B/></A>")},
+          std::pair{"k.pdx", QByteArray("PK\x03\x04 damaged")}}) {
+      QFile f(dir.filePath(name));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(body);
+    }
+    auto w = ShownWindow();
+    Browse(*w, dir.path());
+    auto view = [&](NodeHandle node) {
+      messages.shown.clear();
+      Control<QTreeView>(*w, "treeItems")
+          ->setCurrentIndex(w->ItemsModel().IndexFromNode(node));
+      QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"),
+                        Qt::LeftButton);
+    };
+    auto contents = [](const QString &path) {
+      QFile f(path);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const outline::OutlineStore &items = w->ItemsStore();
+    view(2); // B in a.odx
+    QCOMPARE(contents(shell.xmlViews.back().path), QByteArray("<A><B/></A>"));
+    view(items.Child(kNoNode, 1)); // k.pdx
+    QCOMPARE(messages.Texts(), QStringList{"k.pdx cannot be read."});
+    const NodeHandle member = items.Child(items.Child(kNoNode, 2), 5);
+    view(items.Child(member, 0));
+    package::Package pkg;
+    QVERIFY(pkg.Open(cvexString(somersault.toLocal8Bit().constData())) ==
+            package::Package::OpenStatus::Opened);
+    cvexDynamicArrayTemplate<unsigned char> bytes;
+    QVERIFY(pkg.Read(5, bytes));
+    QCOMPARE(contents(shell.xmlViews.back().path),
+             QByteArray(reinterpret_cast<char *>(bytes.data), bytes.count));
   }
 
   void focusIntoSearchSpecSelectsAll() {

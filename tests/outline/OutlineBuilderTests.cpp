@@ -284,8 +284,9 @@ TEST_F(OutlineBuilderTest, FolderOpensItsFilesAsOneOutline) {
   EXPECT_TRUE(store.IsPackage());
   // Named one by one, in any order, the same files give the same outline.
   std::vector<QString> paths;
-  for (const char *name :
-       {"m.xml", "k.pdx", "g.xml", "d.pdx", "b.odx", "a.ODX-D", "Z.odx-cs"})
+  // One that vanished since it was listed is unreadable too.
+  for (const char *name : {"m.xml", "k.pdx", "g.xml", "d.pdx", "b.odx",
+                           "a.ODX-D", "Z.odx-cs", "gone.odx"})
     paths.push_back(folder.filePath(name));
   SortByFileName(paths);
   BuildOutlineFromFiles(paths, store, around, around);
@@ -293,7 +294,17 @@ TEST_F(OutlineBuilderTest, FolderOpensItsFilesAsOneOutline) {
   for (uint32_t i = 0; i < store.GetCount(); ++i)
     again += store.GetText(i).toQString().toStdString() + "\n";
   EXPECT_EQ(again, "Z.odx-cs\nZ\na.ODX-D\nB\nC\nb.odx\nA\nd.pdx\nD\ng.xml\n"
-                   "k.pdx (unreadable)\nm.xml\nA\n");
+                   "gone.odx (unreadable)\nk.pdx (unreadable)\nm.xml\nA\n");
+  // Ten thousand files make ten thousand nodes and their outlines.
+  ASSERT_TRUE(folder.mkdir("many"));
+  for (int i = 0; i < 10000; ++i) {
+    QFile f(folder.filePath(QString("many/f%1.odx").arg(i, 5, 10, QChar('0'))));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<A/>");
+  }
+  BuildFile(folder.filePath("many"));
+  EXPECT_EQ(store.GetCount(), 20000u);
+  EXPECT_EQ(store.GetText(19998).toQString(), "f09999.odx");
   ASSERT_TRUE(folder.mkdir("empty"));
   BuildFile(folder.filePath("empty"));
   EXPECT_EQ(status, BuildStatus::Empty);

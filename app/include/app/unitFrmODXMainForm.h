@@ -104,8 +104,11 @@ private:
   void SetUpLook();
   void SetUpTree(QTreeView &tree, outline::OutlineModel &model);
   void OpenPickedFile(const QString &path);
-  // The XML view of a package shows one member; false for any other file.
-  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir);
+  // The XML view of a package shows one member (of those below `holder`,
+  // kNoNode for the top level); false for any other file.
+  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir,
+                              outline::NodeHandle holder);
+  void ViewFolderFileInXml(const QString &folder, const cvexString &appDir);
   // Routes Enter of an edit box to its handlers; true when the key is eaten.
   bool RouteKey(QObject *box, QKeyEvent &event);
 
