@@ -1,6 +1,7 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "Comparing.h"
 #include "WindowParts.h"
 #include "app/BusyCursor.h"
 #include "app/ProductInfo.h"
@@ -125,6 +126,7 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   SetUpReferences();
   SetUpServices();
   CreateMenuBar();
+  SetUpComparison();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -257,8 +259,9 @@ void TfrmODXViewer::txtODXFilePathChange() {
 
 void TfrmODXViewer::TntButton1Click() {
   // Hits of the old outline would lead into the new one: they go with it,
-  // and so does what the status line and the standard search box said
-  // about it, also when this file cannot be opened.
+  // and so do a comparison of it and what the status line and the standard
+  // search box said about it, also when this file cannot be opened.
+  StopComparing();
   results_.Clear();
   statusLine_->clearMessage();
   ui->txtSearchSpec->clear();

@@ -166,6 +166,7 @@ QVariant OutlineModel::data(const QModelIndex &index, int role) const {
     return store_.SelectedIndex(node);
   case AnnotationRole:
   case AnnotationAlertRole:
+  case AnnotationColorRole:
     return annotationProvider_ ? annotationProvider_(node, role) : QVariant();
   default:
     return QVariant();

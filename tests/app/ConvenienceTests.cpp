@@ -256,6 +256,82 @@ private slots:
     QCOMPARE(messages.Texts(), QStringList{"Could not open file."});
   }
 
+  // The corpus's two versions of one ECU, compared both ways: the markers,
+  // the change list walked with F3, Expand Changes, Copy Changes, Esc.
+  void comparingWalksTheChangesOfTwoVersions() {
+    const QString older = kCorpus + "/odxtools__somersault__somersault.odx-d";
+    const QString newer =
+        kCorpus + "/odxtools__somersault_modified__somersault.odx-d";
+    auto w = ShownWindow();
+    Browse(*w, newer);
+    chooser.answer = older;
+    QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
+    QLabel *counts = Control<QLabel>(*w, "lblComparing");
+    QCOMPARE(counts->text(),
+             "5 added, 0 removed, 2 changed, 2 renamed against " +
+                 QFileInfo(older).fileName());
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    auto note = [](const QModelIndex &i) {
+      return i.data(outline::OutlineModel::AnnotationRole).toString();
+    };
+    const QStringList expected{"added",
+                               "added",
+                               "was session_start",
+                               "was session_stop",
+                               "changed",
+                               "changed",
+                               "added",
+                               "added",
+                               "added"};
+    for (const QString &says : expected) {
+      QTest::keyClick(w.get(), Qt::Key_F3);
+      QVERIFY2(note(Items(*w)->currentIndex()).endsWith(says),
+               qPrintable(note(Items(*w)->currentIndex())));
+    }
+    QVERIFY(w->ItemsStore()
+                .GetText(CurrentItem(*w))
+                .toQString()
+                .startsWith("ECU-VARIANT"));
+    // The branches above changes carry a quiet mark, closed or open.
+    QVERIFY(note(w->ItemsModel().index(0, 0)).endsWith(QChar(0x2022)));
+    Items(*w)->collapseAll();
+    Trigger(*w, "actExpandChanges");
+    QVERIFY(Items(*w)->isExpanded(w->ItemsModel().IndexFromNode(
+        w->ItemsStore().Parent(CurrentItem(*w)))));
+    Trigger(*w, "actCopyChanges");
+    const QStringList lines =
+        QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines[2], "= ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+                       "BASE-VARIANT[somersault_base_variant]/DIAG-COMMS/"
+                       "DIAG-SERVICE[start_session]: was session_start");
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QVERIFY(counts->isHidden());
+    QCOMPARE(w->ResultsStore().GetCount(), 0u);
+    QVERIFY(!note(w->ItemsModel().index(0, 0)).contains(QChar(0x2022)));
+
+    // The other way round the additions are removals: a removed row shows
+    // its old path and leads to where it was.
+    Browse(*w, older);
+    chooser.answer = newer;
+    Trigger(*w, "actCompareWith");
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    const NodeHandle removed = 0;
+    QCOMPARE(w->ResultsStore().GetText(removed).toQString(),
+             "ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+             "BASE-VARIANT[somersault_base_variant]/DIAG-DATA-DICTIONARY-SPEC/"
+             "STRUCTURES/STRUCTURE[backward_flips_grudgingly_done_recall]/"
+             "PARAMS/PARAM[num_flips_done]/BYTE-POSITION");
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(outline::ElementPath(w->ItemsStore(), CurrentItem(*w)),
+             "ODX/DIAG-LAYER-CONTAINER/BASE-VARIANTS/BASE-VARIANT/"
+             "DIAG-DATA-DICTIONARY-SPEC/STRUCTURES/STRUCTURE/PARAMS/PARAM");
+    // Opening another file ends the comparison.
+    Browse(*w, newer);
+    QVERIFY(counts->isHidden());
+    QVERIFY(messages.shown.isEmpty());
+  }
+
   void longLabelsScrollAndTheStatusLineKeepsOneLine() {
     QTemporaryDir dir;
     const QString file = dir.filePath("long.odx");

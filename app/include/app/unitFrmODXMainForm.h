@@ -17,6 +17,7 @@
 #include <vector>
 
 class QAction;
+class QHelpEvent;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -39,6 +40,7 @@ namespace desktop {
 class ViewCopies;
 } // namespace desktop
 namespace app {
+struct Comparing;
 class TreeViewExpansion;
 class ElidedLabel;
 class ColumnFitter;
@@ -76,6 +78,7 @@ public:
   void TntButton1Click();
   void cmdBrowseClick();
   void cmdOpenFolderClick();
+  void cmdCompareWithClick();
   void txtODXFilePathChange();
   void FormShow();
   void Timer1Timer();
@@ -193,6 +196,25 @@ private:
   std::vector<outline::NodeRef> history_; // selections visited by jumps
   std::size_t historyAt_ = 0;             // the one shown now
 
+  // Comparing with another version (Compare.cpp): the open outline is the
+  // newer one; markers after its labels, the changes in the hit list.
+  void SetUpComparison();
+  void CompareWith(const QString &oldPath);
+  void StopComparing();
+  void ListChanges();
+  void ExpandChanges();
+  void CopyChanges();
+  void EditIgnoredTags();
+  std::vector<std::u16string> IgnoredTags() const;
+  const app::Comparing *ActiveComparison() const; // nullptr: not comparing
+  QVariant AnnotateCompared(outline::NodeHandle node, int role) const;
+  QVariant AnnotateChangeHit(outline::NodeHandle hit, int role) const;
+  bool ShowOldLabel(QHelpEvent &event);
+  QAction *stopComparing_ = nullptr;
+  QAction *expandChanges_ = nullptr;
+  QAction *copyChanges_ = nullptr;
+  QLabel *lblComparing_ = nullptr;
+
   QStatusBar *statusLine_ = nullptr;
   app::ElidedLabel *lblNodePath_ = nullptr;
   QLabel *lblNodeCount_ = nullptr;
@@ -222,6 +244,7 @@ private:
   std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
   std::unique_ptr<odx::OdxIndex> odx_;                 // reads items_
   std::unique_ptr<odx::Services> odxServices_;         // reads both
+  std::unique_ptr<app::Comparing> comparing_;          // reads both
 
   QString startupFile_;
   bool shownOnce_ = false;

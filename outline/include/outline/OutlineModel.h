@@ -25,12 +25,14 @@ class OutlineModel : public QAbstractItemModel {
 public:
   // AnnotationRole: text a view draws after the label (a name, where a
   // reference leads); AnnotationAlertRole: true when that text reports a
-  // fault.  Both come from the annotation provider the window sets.
+  // fault; AnnotationColorRole: the colour it is drawn in, when not the
+  // usual one.  All come from the annotation provider the window sets.
   enum Role {
     ImageIndexRole = Qt::UserRole + 1,
     SelectedImageRole,
     AnnotationRole,
-    AnnotationAlertRole
+    AnnotationAlertRole,
+    AnnotationColorRole
   };
   static constexpr uint32_t kShownUnits = 4000;
   using IconProvider = std::function<QVariant(int image)>;
