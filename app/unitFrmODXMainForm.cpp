@@ -52,7 +52,6 @@ constexpr auto kOpenFilter =
     "|PDX packages (*.pdx)|*.pdx"
     "|All files (*)|*";
 constexpr int kAllOdxFilesEntry = 1;
-constexpr uint32_t kHitsAtATime = 50'000;
 // The read buffer of the last-file memory, terminator included.
 constexpr int32_t kReadCapacity = 1024;
 
@@ -116,10 +115,11 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
 
   itemsModel_ = std::make_unique<outline::OutlineModel>(items_);
   resultsModel_ = std::make_unique<outline::OutlineModel>(results_);
-  // A search may hit millions of nodes: the list takes them in as it is
-  // scrolled, not all at once.
-  resultsModel_->SetTopLevelChunk(kHitsAtATime);
+  SetUpHitList();
   SetUpLook();
+  // A search may hit millions of nodes: the list shows a window of them.
+  hitList_ = new app::HitListWindow(*ui->treeResults, *resultsModel_, results_,
+                                    *hitListBar_);
   CreateStatusLine();
   FitMinimumSize();
   createActions();

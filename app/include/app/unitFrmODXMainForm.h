@@ -25,6 +25,7 @@ class QStatusBar;
 class QTimer;
 class QKeyEvent;
 class QModelIndex;
+class QScrollBar;
 class QTreeView;
 namespace Ui {
 class TfrmODXViewer;
@@ -43,6 +44,7 @@ struct Comparing;
 class TreeViewExpansion;
 class ElidedLabel;
 class ColumnFitter;
+class HitListWindow;
 } // namespace app
 
 // The viewer's one main window.  Controls come from the form description
@@ -127,6 +129,8 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The scroll bar of the whole hit list beside it (HitList.cpp).
+  void SetUpHitList();
   // The tree's context menu below its current row.
   void ShowContextMenu(QTreeView &tree);
   // Scrolls a tree sideways so that the label of `index` starts in view.
@@ -227,6 +231,8 @@ private:
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
   std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
+  app::HitListWindow *hitList_ = nullptr;       // owned by treeResults
+  QScrollBar *hitListBar_ = nullptr;            // beside treeResults
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
