@@ -354,20 +354,14 @@ void TfrmODXViewer::FocusFilter() {
 }
 
 void TfrmODXViewer::StepHit(int step) {
-  // Every hit counts, also those the list has not been shown yet.
-  const int64_t count = results_.GetCount();
+  // Every hit counts, also those outside the list's window.
+  const int64_t count = hitList_->Count();
   if (count == 0)
     return;
-  const QModelIndex current = ui->treeResults->currentIndex();
-  int64_t row = 0;
-  if (!current.isValid())
-    row = step > 0 ? 0 : count - 1;
-  else
-    row = ((current.row() + step) % count + count) % count;
-  resultsModel_->FetchTopLevelRow(static_cast<uint32_t>(row));
-  const QModelIndex hit = resultsModel_->index(static_cast<int>(row), 0);
-  ui->treeResults->setCurrentIndex(hit);
-  ui->treeResults->scrollTo(hit);
+  const int64_t current = hitList_->CurrentRow();
+  const int64_t row = current < 0 ? (step > 0 ? 0 : count - 1)
+                                  : ((current + step) % count + count) % count;
+  hitList_->GoTo(static_cast<uint32_t>(row));
   treeResultsClick();
 }
 

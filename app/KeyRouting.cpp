@@ -1,6 +1,7 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "WindowParts.h"
 #include "app/ViewerApplication.h"
 #include "outline/SubtreeExpander.h"
 
@@ -52,6 +53,8 @@ bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
           [this] { expander_->ExpandBelow(SelectedItem()); });
       return true;
     }
+    if (watched == ui->treeResults && hitList_->Key(key))
+      return true;
     // The keyboard's context menu opens at the current row, not wherever
     // the platform puts it.
     QTreeView *tree = watched == ui->treeItems     ? ui->treeItems

@@ -113,6 +113,9 @@ public:
     QColor colour = alert
                         ? QColor(200, 0, 0)
                         : opt.palette.color(QPalette::Disabled, QPalette::Text);
+    const QVariant own = index.data(outline::OutlineModel::AnnotationColorRole);
+    if (!alert && own.canConvert<QColor>())
+      colour = own.value<QColor>();
     if (selected && !alert)
       colour = opt.palette.color(QPalette::HighlightedText);
     painter->save();

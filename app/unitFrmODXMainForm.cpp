@@ -1,6 +1,7 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "Comparing.h"
 #include "WindowParts.h"
 #include "app/BusyCursor.h"
 #include "app/ProductInfo.h"
@@ -51,7 +52,6 @@ constexpr auto kOpenFilter =
     "|PDX packages (*.pdx)|*.pdx"
     "|All files (*)|*";
 constexpr int kAllOdxFilesEntry = 1;
-constexpr uint32_t kHitsAtATime = 50'000;
 // The read buffer of the last-file memory, terminator included.
 constexpr int32_t kReadCapacity = 1024;
 
@@ -115,16 +115,18 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
 
   itemsModel_ = std::make_unique<outline::OutlineModel>(items_);
   resultsModel_ = std::make_unique<outline::OutlineModel>(results_);
-  // A search may hit millions of nodes: the list takes them in as it is
-  // scrolled, not all at once.
-  resultsModel_->SetTopLevelChunk(kHitsAtATime);
+  SetUpHitList();
   SetUpLook();
+  // A search may hit millions of nodes: the list shows a window of them.
+  hitList_ = new app::HitListWindow(*ui->treeResults, *resultsModel_, results_,
+                                    *hitListBar_);
   CreateStatusLine();
   FitMinimumSize();
   createActions();
   SetUpReferences();
   SetUpServices();
   CreateMenuBar();
+  SetUpComparison();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -257,8 +259,9 @@ void TfrmODXViewer::txtODXFilePathChange() {
 
 void TfrmODXViewer::TntButton1Click() {
   // Hits of the old outline would lead into the new one: they go with it,
-  // and so does what the status line and the standard search box said
-  // about it, also when this file cannot be opened.
+  // and so do a comparison of it and what the status line and the standard
+  // search box said about it, also when this file cannot be opened.
+  StopComparing();
   results_.Clear();
   statusLine_->clearMessage();
   ui->txtSearchSpec->clear();

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -27,7 +28,15 @@ constexpr auto kPrefix = "odx-viewer-";
 // Where that cannot be asked, every session counts as alive.
 bool ProcessLives(qint64 pid) {
 #ifdef Q_OS_UNIX
-  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+    return false;
+  // A process that was killed but not yet reaped has ended all the same.
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly))
+    return true;
+  const QByteArray line = stat.readAll();
+  const qsizetype state = line.lastIndexOf(')') + 2;
+  return state <= 1 || state >= line.size() || line[state] != 'Z';
 #else
   (void)pid;
   return true;

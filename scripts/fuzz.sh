@@ -13,7 +13,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
            fuzz_file_lines fuzz_outline fuzz_links fuzz_filter fuzz_package
-           fuzz_package_outline)
+           fuzz_package_outline fuzz_compare)
 fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -74,7 +74,7 @@ for t in "${targets[@]}"; do
   case "$t" in
     # Documents of a kilobyte reach every rule of the reader and the
     # builder; longer ones only slow each execution down.
-    fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=1024 ;;
+    fuzz_tokens|fuzz_outline|fuzz_filter|fuzz_compare) extra=("$seeds"); maxlen=1024 ;;
     fuzz_package|fuzz_package_outline) extra=("$seeds_pdx"); maxlen=65536 ;;
     fuzz_links) extra=(-dict="$root/fuzz/links.dict"); maxlen=1024 ;;
     *) extra=(); maxlen=4096 ;;

@@ -4,6 +4,7 @@
 #include "outline/OutlinePaths.h"
 #include "outline/SubtreeExpander.h"
 
+#include "app/WindowParts.h"
 #include "tests/app/WindowFakes.h"
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -252,6 +254,82 @@ private slots:
       QCOMPARE(w->ResultsStore().GetCount(), 0u);
     }
     QCOMPARE(messages.Texts(), QStringList{"Could not open file."});
+  }
+
+  // The corpus's two versions of one ECU, compared both ways: the markers,
+  // the change list walked with F3, Expand Changes, Copy Changes, Esc.
+  void comparingWalksTheChangesOfTwoVersions() {
+    const QString older = kCorpus + "/odxtools__somersault__somersault.odx-d";
+    const QString newer =
+        kCorpus + "/odxtools__somersault_modified__somersault.odx-d";
+    auto w = ShownWindow();
+    Browse(*w, newer);
+    chooser.answer = older;
+    QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
+    QLabel *counts = Control<QLabel>(*w, "lblComparing");
+    QCOMPARE(counts->text(),
+             "5 added, 0 removed, 2 changed, 2 renamed against " +
+                 QFileInfo(older).fileName());
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    auto note = [](const QModelIndex &i) {
+      return i.data(outline::OutlineModel::AnnotationRole).toString();
+    };
+    const QStringList expected{"added",
+                               "added",
+                               "was session_start",
+                               "was session_stop",
+                               "changed",
+                               "changed",
+                               "added",
+                               "added",
+                               "added"};
+    for (const QString &says : expected) {
+      QTest::keyClick(w.get(), Qt::Key_F3);
+      QVERIFY2(note(Items(*w)->currentIndex()).endsWith(says),
+               qPrintable(note(Items(*w)->currentIndex())));
+    }
+    QVERIFY(w->ItemsStore()
+                .GetText(CurrentItem(*w))
+                .toQString()
+                .startsWith("ECU-VARIANT"));
+    // The branches above changes carry a quiet mark, closed or open.
+    QVERIFY(note(w->ItemsModel().index(0, 0)).endsWith(QChar(0x2022)));
+    Items(*w)->collapseAll();
+    Trigger(*w, "actExpandChanges");
+    QVERIFY(Items(*w)->isExpanded(w->ItemsModel().IndexFromNode(
+        w->ItemsStore().Parent(CurrentItem(*w)))));
+    Trigger(*w, "actCopyChanges");
+    const QStringList lines =
+        QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines[2], "= ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+                       "BASE-VARIANT[somersault_base_variant]/DIAG-COMMS/"
+                       "DIAG-SERVICE[start_session]: was session_start");
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QVERIFY(counts->isHidden());
+    QCOMPARE(w->ResultsStore().GetCount(), 0u);
+    QVERIFY(!note(w->ItemsModel().index(0, 0)).contains(QChar(0x2022)));
+
+    // The other way round the additions are removals: a removed row shows
+    // its old path and leads to where it was.
+    Browse(*w, older);
+    chooser.answer = newer;
+    Trigger(*w, "actCompareWith");
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    const NodeHandle removed = 0;
+    QCOMPARE(w->ResultsStore().GetText(removed).toQString(),
+             "ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+             "BASE-VARIANT[somersault_base_variant]/DIAG-DATA-DICTIONARY-SPEC/"
+             "STRUCTURES/STRUCTURE[backward_flips_grudgingly_done_recall]/"
+             "PARAMS/PARAM[num_flips_done]/BYTE-POSITION");
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(outline::ElementPath(w->ItemsStore(), CurrentItem(*w)),
+             "ODX/DIAG-LAYER-CONTAINER/BASE-VARIANTS/BASE-VARIANT/"
+             "DIAG-DATA-DICTIONARY-SPEC/STRUCTURES/STRUCTURE/PARAMS/PARAM");
+    // Opening another file ends the comparison.
+    Browse(*w, newer);
+    QVERIFY(counts->isHidden());
+    QVERIFY(messages.shown.isEmpty());
   }
 
   void longLabelsScrollAndTheStatusLineKeepsOneLine() {
@@ -794,7 +872,7 @@ private slots:
     QVERIFY(w->Expander().IsRunning());
     Trigger(*w, "actCollapseBelow");
     QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
-    QTest::qWait(50);
+    Settle(); // a stale slice would be queued by now
     QVERIFY(SubtreeState(*w, 0, false));
 
     Trigger(*w, "actExpandBelow");
@@ -802,8 +880,76 @@ private slots:
     Browse(*w, kSmallFile);
     QVERIFY(!w->Expander().IsRunning());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QTest::qWait(50);
+    Settle();
     QVERIFY(w->ItemsStore().GetCount() > 10);
+  }
+
+  // The last of a long hit list is one key, one drag or one step away,
+  // while the view never holds more than a window of rows.
+  void aLongHitListReachesItsEndAtOnce() {
+    auto w = ShownWindow();
+    FillTree(w->ItemsStore(), 200'000, 24);
+    Search(*w, QStringLiteral("leaf"));
+    const uint32_t hits = w->ResultsStore().GetCount();
+    QVERIFY(hits > 150'000);
+    QTreeView *results = Control<QTreeView>(*w, "treeResults");
+    auto *bar = Control<QScrollBar>(*w, "hitListBar");
+    QVERIFY(bar->isVisible());
+    const NodeHandle last = w->ResultsStore().Child(kNoNode, hits - 1);
+    auto currentHit = [&] {
+      return w->ResultsModel().NodeFromIndex(results->currentIndex());
+    };
+    auto bottomHit = [&] { // the last row wholly in view
+      const int row = results->sizeHintForRow(0);
+      const QModelIndex i = results->indexAt(
+          QPoint(5, results->viewport()->height() / row * row - 2));
+      return w->ResultsModel().NodeFromIndex(i);
+    };
+    auto viewRows = [&] { return w->ResultsModel().rowCount(); };
+    results->setFocus();
+    QTRY_VERIFY(results->hasFocus());
+    results->setCurrentIndex(w->ResultsModel().index(0, 0));
+
+    // Keys: End, Ctrl+End, Home.
+    for (const auto &[mods, target] : {std::pair{Qt::NoModifier, last},
+                                       {Qt::ControlModifier, last},
+                                       {Qt::ControlModifier, NodeHandle(0)}}) {
+      QTest::keyClick(results, target == 0 ? Qt::Key_Home : Qt::Key_End, mods);
+      QCOMPARE(currentHit(), target);
+      QVERIFY(viewRows() <= int(app::HitListWindow::kRows));
+      QCOMPARE(bar->value(), target == 0 ? 0 : bar->maximum());
+    }
+    // Shift+F3 from the first hit steps back to the last, F3 on to the
+    // first, each jumping to its outline node.
+    QTest::keyClick(results, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(currentHit(), last);
+    QCOMPARE(CurrentItem(*w), w->ResultsStore().Data(last).handle);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(currentHit(), NodeHandle(0));
+    // The thumb at the bottom shows the last hit; in the middle, the middle.
+    bar->setValue(bar->maximum());
+    QCOMPARE(bottomHit(), last);
+    bar->setValue(bar->maximum() / 2);
+    const NodeHandle middle = bottomHit();
+    QVERIFY(middle > hits / 2 - 100 && middle < hits / 2 + 100);
+    QVERIFY(viewRows() <= int(app::HitListWindow::kRows));
+    // The current hit stayed the first, out of the window: F3 goes on.
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(currentHit(), w->ResultsStore().Child(kNoNode, 1));
+    // Page Down far past the window's first place keeps going.
+    results->setFocus();
+    QTRY_VERIFY(results->hasFocus());
+    const int page = results->viewport()->height() / results->sizeHintForRow(0);
+    for (int i = 0; i < 4'000 / page + 10; ++i)
+      QTest::keyClick(results, Qt::Key_PageDown);
+    QVERIFY(currentHit() > 4'000);
+    QCOMPARE(bar->value(), int(w->ResultsModel().TopLevelBase()) +
+                               results->indexAt(QPoint(1, 1)).row());
+
+    // A short list is shown whole, with the view's own bar.
+    Search(*w, QStringLiteral("root"));
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(viewRows(), 1);
   }
 
   void collapseBelowAndAsteriskWorkOnTheCurrentSubtree() {

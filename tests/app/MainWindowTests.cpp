@@ -35,7 +35,7 @@ private slots:
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(),
              QStringLiteral("<Click Browse>"));
     QVERIFY(!w->Timer1->isActive());
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(w->ItemsStore().GetCount(), 0u);
     QVERIFY(messages.shown.isEmpty());
     // Reading made the store's folder, but stored nothing.
@@ -84,7 +84,9 @@ private slots:
       }
       QTest::keyClicks(path, kOtherFile.mid(6));
       QCOMPARE(Stored(), kOtherFile);
-      QTest::qWait(200);
+      // Typing starts no build, now or later.
+      QVERIFY(!w->Timer1->isActive());
+      Settle();
       QCOMPARE(builds.count(), 0);
     }
     auto next = NewWindow();
@@ -95,7 +97,7 @@ private slots:
     QTRY_COMPARE(builds.count(), 1);
     QVERIFY(!next->Timer1->isActive());
     QVERIFY(next->ItemsStore().GetCount() > 0);
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(builds.count(), 1);
   }
 
@@ -116,7 +118,8 @@ private slots:
     // Below the message: which file, and why.
     QVERIFY(messages.shown[0].details.startsWith(remembered + "\n"));
     QVERIFY(messages.shown[0].details.size() > remembered.size() + 10);
-    QTest::qWait(300);
+    QVERIFY(!w->Timer1->isActive());
+    Settle();
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(w->ItemsStore().GetCount(), 0u);
     QVERIFY(!Control<QProgressBar>(*w, "progComplete")->isVisible());
@@ -135,7 +138,7 @@ private slots:
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
     QCOMPARE(Stored(), kSmallFile);
     QVERIFY(!w->Timer1->isActive());
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(builds.count(), 1);
   }
 

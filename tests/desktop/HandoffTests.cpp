@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QTemporaryDir>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <vector>
@@ -277,8 +278,20 @@ TEST_F(HandoffTest, LeftoversOfEndedSessionsAreRemoved) {
   const QString temp = scratch.path() + "/tmp";
   const QString live = QString("odx-viewer-%1-aaaaaa").arg(getpid());
   const QString dead = "odx-viewer-999999999-bbbbbb";
-  for (const QString &dir : {live, dead, QString("odx-viewer-x-cccccc"),
-                             QString("other-999999999-dddddd")}) {
+  // Killed but not yet reaped: ended all the same.
+  const pid_t zombie = fork();
+  if (zombie == 0)
+    _exit(0);
+  const auto ended = [zombie] {
+    return ReadFile(QString("/proc/%1/stat").arg(zombie)).contains(") Z");
+  };
+  for (int i = 0; i < 5000 && !ended(); ++i)
+    usleep(1000);
+  ASSERT_TRUE(ended());
+  const QString unreaped = QString("odx-viewer-%1-zzzzzz").arg(zombie);
+  for (const QString &dir :
+       {live, dead, unreaped, QString("odx-viewer-x-cccccc"),
+        QString("other-999999999-dddddd")}) {
     ASSERT_TRUE(QDir().mkpath(temp + "/" + dir + "/0"));
     WriteFile(temp + "/" + dir + "/0/m.xml", "x");
   }
@@ -288,6 +301,7 @@ TEST_F(HandoffTest, LeftoversOfEndedSessionsAreRemoved) {
   ASSERT_TRUE(QFile::link(outside, temp + "/odx-viewer-999999998-eeeeee"));
 
   desktop::ViewCopies(temp).RemoveLeftovers();
+  waitpid(zombie, nullptr, 0);
   QStringList left = QDir(temp).entryList(QDir::AllEntries | QDir::System |
                                           QDir::NoDotAndDotDot);
   left.sort();
