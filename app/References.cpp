@@ -183,6 +183,12 @@ void TfrmODXViewer::FindUsages(NodeHandle target) {
                  : tr("%1 usages of %2").arg(found).arg(DisplayName(target)));
 }
 
+void TfrmODXViewer::SayWhy(NodeHandle hit) {
+  if (results_.Generation() == problemsGeneration_ && hit < problems_.size())
+    statusLine_->showMessage(
+        AnnotateHit(hit, outline::OutlineModel::AnnotationRole).toString());
+}
+
 // Every problem, grouped by kind; each hit says why.
 void TfrmODXViewer::ListProblems() {
   std::vector<odx::OdxIndex::Problem> problems = odx_->Problems();

@@ -326,6 +326,7 @@ void TfrmODXViewer::treeResultsClick() {
   if (target == kNoNode)
     return;
   ShowItem(target);
+  SayWhy(hit);
 }
 
 void TfrmODXViewer::treeItemsClick() {

@@ -574,6 +574,9 @@ private slots:
                        outline::OutlineModel::AnnotationRole)
                  .toString(),
              "unresolved: " + w->Odx().Reason(problems[0]));
+    // Following a problem says it in the status line too.
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(StatusMessage(*w), "unresolved: " + w->Odx().Reason(problems[0]));
   }
 
   void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {

@@ -149,6 +149,9 @@ private:
   void FindUsages(outline::NodeHandle target);
   void ListProblems();
   QVariant AnnotateHit(outline::NodeHandle hit, int role) const;
+  // In the list of problems, the status line says what is wrong with the
+  // hit just followed (its row may be too long to show it).
+  void SayWhy(outline::NodeHandle hit);
   void ListInHits(const std::vector<outline::NodeRef> &nodes);
   void ShowItem(outline::NodeHandle node);
   void StepHistory(int step);
