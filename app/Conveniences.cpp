@@ -14,8 +14,11 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -62,7 +65,7 @@ void ElidedLabel::SetFullText(const QString &text) {
     if (c.unicode() < 0x20 || c == QChar::LineSeparator ||
         c == QChar::ParagraphSeparator)
       c = QLatin1Char(' ');
-  setToolTip(full_.size() > 4000 ? full_.left(4000) : full_);
+  setToolTip(PlainToolTip(full_.size() > 4000 ? full_.left(4000) : full_));
   Elide();
 }
 
@@ -211,10 +214,53 @@ void TfrmODXViewer::createActions() {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   }
 
+  for (QTreeView *tree : {items, results})
+    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this, tree](const QModelIndex &current) {
+              app::ViewerApplication::Guard(
+                  [&] { RevealLabel(*tree, current); });
+            });
+  // The box keeps the width the layout gives it; the whole path is one
+  // hover away.
+  connect(ui->txtODXFilePath, &QLineEdit::textChanged, this,
+          [this](const QString &text) {
+            ui->txtODXFilePath->setToolTip(app::PlainToolTip(text));
+          });
+  ui->txtODXFilePath->setToolTip(app::PlainToolTip(ui->txtODXFilePath->text()));
+
   expander_->SetFinishedHandler(
       [this](const outline::SubtreeExpander::Outcome &outcome) {
         ShowExpanderOutcome(outcome);
       });
+}
+
+void TfrmODXViewer::ShowContextMenu(QTreeView &tree) {
+  const QRect viewport = tree.viewport()->rect();
+  QRect row = tree.visualRect(tree.currentIndex());
+  // Just below the start of the row's label, kept inside the view.
+  QPoint at = row.isValid()
+                  ? QPoint(row.left() + tree.iconSize().width(), row.bottom())
+                  : viewport.topLeft();
+  at.setX(std::clamp(at.x(), 0, std::max(viewport.width() - 1, 0)));
+  at.setY(std::clamp(at.y(), 0, std::max(viewport.height() - 1, 0)));
+  auto *menu = new QMenu(&tree);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->addActions(tree.actions());
+  menu->popup(tree.viewport()->mapToGlobal(at));
+}
+
+void TfrmODXViewer::RevealLabel(QTreeView &tree, const QModelIndex &index) {
+  if (!index.isValid())
+    return;
+  // A tree view scrolls only its one wide column into view, which for a
+  // deep node leaves its label far to the right.
+  const QRect row = tree.visualRect(index);
+  const int width = tree.viewport()->width();
+  const int margin = tree.indentation() * 2;
+  if (row.left() >= 0 && row.left() < width - margin)
+    return;
+  QScrollBar *bar = tree.horizontalScrollBar();
+  bar->setValue(bar->value() + row.left() - margin);
 }
 
 void TfrmODXViewer::CreateStatusLine() {
@@ -252,8 +298,13 @@ void TfrmODXViewer::UpdateStatusLine() {
 void TfrmODXViewer::ShowExpanderOutcome(
     const outline::SubtreeExpander::Outcome &outcome) {
   const bool expand = outcome.kind == outline::SubtreeExpander::Kind::Expand;
-  QString text = (expand ? tr("Expanded %1 nodes") : tr("Collapsed %1 nodes"))
-                     .arg(outcome.nodes);
+  QString text =
+      outcome.nodes == 0
+          ? (expand ? tr("Nothing to expand") : tr("Nothing to collapse"))
+      : outcome.nodes == 1
+          ? (expand ? tr("Expanded 1 node") : tr("Collapsed 1 node"))
+          : (expand ? tr("Expanded %1 nodes") : tr("Collapsed %1 nodes"))
+                .arg(outcome.nodes);
   if (outcome.cancelled)
     text += tr(" (stopped)");
   else if (outcome.capped)
@@ -268,11 +319,11 @@ void TfrmODXViewer::ShowSearchOutcome(const QString &term) {
   if (term.isEmpty())
     statusLine_->clearMessage();
   else if (hits == 0)
-    statusLine_->showMessage(tr("No hits for %1").arg(term));
+    statusLine_->showMessage(tr("No hits for \"%1\"").arg(term));
   else
-    statusLine_->showMessage(hits == 1
-                                 ? tr("1 hit for %1").arg(term)
-                                 : tr("%1 hits for %2").arg(hits).arg(term));
+    statusLine_->showMessage(
+        hits == 1 ? tr("1 hit for \"%1\"").arg(term)
+                  : tr("%1 hits for \"%2\"").arg(hits).arg(term));
 }
 
 void TfrmODXViewer::OutlineSelectionMoved() {
@@ -303,20 +354,14 @@ void TfrmODXViewer::FocusFilter() {
 }
 
 void TfrmODXViewer::StepHit(int step) {
-  // Every hit counts, also those the list has not been shown yet.
-  const int64_t count = results_.GetCount();
+  // Every hit counts, also those outside the list's window.
+  const int64_t count = hitList_->Count();
   if (count == 0)
     return;
-  const QModelIndex current = ui->treeResults->currentIndex();
-  int64_t row = 0;
-  if (!current.isValid())
-    row = step > 0 ? 0 : count - 1;
-  else
-    row = ((current.row() + step) % count + count) % count;
-  resultsModel_->FetchTopLevelRow(static_cast<uint32_t>(row));
-  const QModelIndex hit = resultsModel_->index(static_cast<int>(row), 0);
-  ui->treeResults->setCurrentIndex(hit);
-  ui->treeResults->scrollTo(hit);
+  const int64_t current = hitList_->CurrentRow();
+  const int64_t row = current < 0 ? (step > 0 ? 0 : count - 1)
+                                  : ((current + step) % count + count) % count;
+  hitList_->GoTo(static_cast<uint32_t>(row));
   treeResultsClick();
 }
 

@@ -1,14 +1,17 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "WindowParts.h"
 #include "app/ViewerApplication.h"
 #include "outline/SubtreeExpander.h"
 
 #include <QKeyEvent>
 #include <QTimer>
+#include <QTreeView>
 
 // Which keys reach which handler: Enter in the path box and the two search
-// boxes, the outline's "*", and files dragged onto the edit boxes.
+// boxes, the outline's "*", the keyboard's context menu in the trees, and
+// files dragged onto the edit boxes.
 
 bool TfrmODXViewer::RouteKey(QObject *box, QKeyEvent &event) {
   // Qt delivers key down and the typed character as one event: the key
@@ -42,15 +45,29 @@ bool TfrmODXViewer::eventFilter(QObject *watched, QEvent *event) {
     if (TakeFileDrag(*event))
       return true;
     break;
-  case QEvent::KeyPress:
+  case QEvent::KeyPress: {
+    const auto &key = *static_cast<QKeyEvent *>(event);
     // Qt's own "expand everything below" blocks on a big outline.
-    if (watched == ui->treeItems &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Asterisk) {
+    if (watched == ui->treeItems && key.key() == Qt::Key_Asterisk) {
       app::ViewerApplication::Guard(
           [this] { expander_->ExpandBelow(SelectedItem()); });
       return true;
     }
+    if (watched == ui->treeResults && hitList_->Key(key))
+      return true;
+    // The keyboard's context menu opens at the current row, not wherever
+    // the platform puts it.
+    QTreeView *tree = watched == ui->treeItems     ? ui->treeItems
+                      : watched == ui->treeResults ? ui->treeResults
+                                                   : nullptr;
+    if (tree &&
+        (key.key() == Qt::Key_Menu ||
+         (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier))) {
+      app::ViewerApplication::Guard([this, tree] { ShowContextMenu(*tree); });
+      return true;
+    }
     break;
+  }
   default:
     break;
   }

@@ -7,6 +7,7 @@
 #include "odx/OdxIndex.h"
 #include "outline/FilterSearch.h"
 #include "outline/OutlineModel.h"
+#include "outline/OutlinePaths.h"
 
 #include <QAction>
 #include <QMouseEvent>
@@ -98,11 +99,7 @@ QVariant TfrmODXViewer::AnnotateHit(NodeHandle hit, int role) const {
 // A node as a user knows it: its name, else its element name.
 QString TfrmODXViewer::DisplayName(NodeHandle node) const {
   const QString name = odx_->Name(node).toQString();
-  if (!name.isEmpty())
-    return name;
-  cvexString element;
-  outline::PickElementName(items_.GetText(node), element);
-  return element.AsWide();
+  return name.isEmpty() ? outline::ElementName(items_, node) : name;
 }
 
 void TfrmODXViewer::ShowNames(bool on) {
@@ -118,6 +115,7 @@ void TfrmODXViewer::ShowItem(NodeHandle node) {
     ui->treeItems->expand(p);
   ui->treeItems->setCurrentIndex(index);
   ui->treeItems->scrollTo(index);
+  RevealLabel(*ui->treeItems, index);
   ui->treeItems->setFocus();
 }
 
@@ -171,9 +169,11 @@ void TfrmODXViewer::ListInHits(const std::vector<NodeRef> &nodes) {
 void TfrmODXViewer::FindUsages(NodeHandle target) {
   if (target == kNoNode)
     return;
-  if (!odx_->IsTarget(target)) {
+  // Elements are referred to by ID, or by name.
+  if (!odx_->IsTarget(target) && odx_->Name(target).length == 0) {
     statusLine_->showMessage(
-        tr("%1 has no ID: nothing refers to it.").arg(DisplayName(target)));
+        tr("%1 has no ID and no name: nothing refers to it.")
+            .arg(DisplayName(target)));
     return;
   }
   ListInHits(odx_->Usages(items_.Ref(target)));
@@ -181,6 +181,12 @@ void TfrmODXViewer::FindUsages(NodeHandle target) {
   statusLine_->showMessage(
       found == 1 ? tr("1 usage of %1").arg(DisplayName(target))
                  : tr("%1 usages of %2").arg(found).arg(DisplayName(target)));
+}
+
+void TfrmODXViewer::SayWhy(NodeHandle hit) {
+  if (results_.Generation() == problemsGeneration_ && hit < problems_.size())
+    statusLine_->showMessage(
+        AnnotateHit(hit, outline::OutlineModel::AnnotationRole).toString());
 }
 
 // Every problem, grouped by kind; each hit says why.

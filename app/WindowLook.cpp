@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QSvgRenderer>
+#include <QToolTip>
 
 // How the window looks: pictures, fonts, panel colours and how a row of
 // either tree is drawn.
@@ -60,12 +62,31 @@ void MakeWhite(QWidget &panel) {
 }
 
 // Labels may hold line breaks and tabs (attribute text, descriptions); a
-// row shows them as spaces so that every row keeps one line's height.
-// After the label comes its annotation (a name, where a reference leads),
-// dimmed, or red when it reports a fault; the label itself is untouched.
+// row shows them as visible marks so that every row keeps one line's height
+// and no gap hides what is there.  After the label comes its annotation (a
+// name, where a reference leads), dimmed, or red when it reports a fault;
+// the label itself is untouched.  Tool tips show the label as it is.
 class SingleLineDelegate final : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
+
+  QString displayText(const QVariant &value, const QLocale &) const override {
+    return app::VisibleControls(value.toString());
+  }
+
+  bool helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                 const QStyleOptionViewItem &option,
+                 const QModelIndex &index) override {
+    if (!event || !view || event->type() != QEvent::ToolTip)
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString tip = index.data(Qt::ToolTipRole).toString();
+    if (tip.isEmpty())
+      QToolTip::hideText();
+    else
+      QToolTip::showText(event->globalPos(), app::PlainToolTip(tip), view,
+                         option.rect);
+    return true;
+  }
 
   void paint(QPainter *painter, const QStyleOptionViewItem &option,
              const QModelIndex &index) const override {
@@ -92,6 +113,9 @@ public:
     QColor colour = alert
                         ? QColor(200, 0, 0)
                         : opt.palette.color(QPalette::Disabled, QPalette::Text);
+    const QVariant own = index.data(outline::OutlineModel::AnnotationColorRole);
+    if (!alert && own.canConvert<QColor>())
+      colour = own.value<QColor>();
     if (selected && !alert)
       colour = opt.palette.color(QPalette::HighlightedText);
     painter->save();
@@ -101,16 +125,6 @@ public:
         QRect(left, opt.rect.top(), opt.rect.right() - left, opt.rect.height()),
         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, note);
     painter->restore();
-  }
-
-protected:
-  void initStyleOption(QStyleOptionViewItem *option,
-                       const QModelIndex &index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
-    // Qt has already turned '\n' into a line separator by now.
-    for (QChar &c : option->text)
-      if (c.unicode() < 0x20 || c == QChar::LineSeparator)
-        c = QLatin1Char(' ');
   }
 };
 
@@ -125,6 +139,54 @@ void FitLabelWidth(QLabel &label) {
 } // namespace
 
 namespace app {
+
+QString PlainToolTip(const QString &text) {
+  // A run this long without a place to break would make one wide line.
+  constexpr int kLongestRun = 60;
+  QString tip = QStringLiteral("<p style=\"white-space:pre-wrap\">");
+  tip.reserve(text.size() * 11 / 10 + 40);
+  int run = 0;
+  for (const QChar c : text) {
+    run = c.isSpace() ? 0 : run + 1;
+    if (run > kLongestRun) {
+      tip += QChar(0x200B); // zero width space: a line may break here
+      run = 1;
+    }
+    if (c == u'<')
+      tip += QLatin1String("&lt;");
+    else if (c == u'>')
+      tip += QLatin1String("&gt;");
+    else if (c == u'&')
+      tip += QLatin1String("&amp;");
+    else
+      tip += c;
+  }
+  tip += QLatin1String("</p>");
+  return tip;
+}
+
+QString VisibleControls(const QString &label) {
+  QString shown;
+  shown.reserve(label.size());
+  for (qsizetype i = 0; i < label.size(); ++i) {
+    const char16_t c = label[i].unicode();
+    if (c == u'\r' || c == u'\n' || c == QChar::LineSeparator ||
+        c == QChar::ParagraphSeparator) {
+      shown += QChar(0x23CE);
+      if (c == u'\r' && i + 1 < label.size() && label[i + 1] == u'\n')
+        ++i;
+    } else if (c == u'\t') {
+      shown += QChar(0x2192);
+    } else if (c < 0x20) {
+      shown += QChar(0x2400 + c); // the control pictures block
+    } else if (c == 0x7F) {
+      shown += QChar(0x2421);
+    } else {
+      shown += QChar(c);
+    }
+  }
+  return shown;
+}
 
 ColumnFitter::ColumnFitter(QTreeView &tree, const outline::OutlineStore &store)
     : QObject(&tree), tree_(tree), viewport_(tree.viewport()), store_(store) {

@@ -1,6 +1,7 @@
 #include "app/unitFrmODXMainForm.h"
 #include "ui_unitFrmODXMainForm.h"
 
+#include "Comparing.h"
 #include "WindowParts.h"
 #include "app/BusyCursor.h"
 #include "app/ProductInfo.h"
@@ -8,6 +9,7 @@
 #include "desktop/Handoffs.h"
 #include "desktop/SettingsStore.h"
 #include "desktop/Shell.h"
+#include "desktop/ViewCopies.h"
 #include "desktop/cvexDir.h"
 #include "odx/OdxIndex.h"
 #include "odx/Services.h"
@@ -17,6 +19,7 @@
 #include "outline/SubtreeExpander.h"
 #include "package/Package.h"
 #include "platform/FileHandle.h"
+#include "platform/Folder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,12 +47,11 @@ constexpr auto kLastFileValue = u"ODXViewerLastFile";
 // with; the others reach the rest of the ODX family and everything.
 constexpr auto kOpenFilter =
     "ODX Files(*.odx,*.xml)|*.odx;*.xml"
-    "|All ODX files|*.odx;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;*.odx-e;"
-    "*.odx-m;*.odx-fd;*.pdx"
+    "|All ODX files|*.odx;*.xml;*.odx-d;*.odx-c;*.odx-cs;*.odx-v;*.odx-f;"
+    "*.odx-e;*.odx-m;*.odx-fd;*.pdx"
     "|PDX packages (*.pdx)|*.pdx"
     "|All files (*)|*";
 constexpr int kAllOdxFilesEntry = 1;
-constexpr uint32_t kHitsAtATime = 50'000;
 // The read buffer of the last-file memory, terminator included.
 constexpr int32_t kReadCapacity = 1024;
 
@@ -93,6 +95,18 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
     ownSettings_ = std::make_unique<desktop::UserSettingsStore>();
     services_.settings = ownSettings_.get();
   }
+  // A viewer that ends at once has most likely shown nothing.
+  services_.shell->SetFailureHandler(
+      [this](const QString &program, const QString &why) {
+        app::ViewerApplication::Guard([&] {
+          services_.messages->ShowMessage(
+              tr("%1 ended at once (%2): the file may not have been shown.")
+                  .arg(program, why),
+              QStringLiteral("Wren ODX"), desktop::MessageIcon::Information);
+        });
+      });
+  copies_ = std::make_unique<desktop::ViewCopies>();
+  copies_->RemoveLeftovers();
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -101,16 +115,18 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
 
   itemsModel_ = std::make_unique<outline::OutlineModel>(items_);
   resultsModel_ = std::make_unique<outline::OutlineModel>(results_);
-  // A search may hit millions of nodes: the list takes them in as it is
-  // scrolled, not all at once.
-  resultsModel_->SetTopLevelChunk(kHitsAtATime);
+  SetUpHitList();
   SetUpLook();
+  // A search may hit millions of nodes: the list shows a window of them.
+  hitList_ = new app::HitListWindow(*ui->treeResults, *resultsModel_, results_,
+                                    *hitListBar_);
   CreateStatusLine();
   FitMinimumSize();
   createActions();
   SetUpReferences();
   SetUpServices();
   CreateMenuBar();
+  SetUpComparison();
 
   connect(Timer1, &QTimer::timeout, this,
           [this] { Run(&TfrmODXViewer::Timer1Timer); });
@@ -140,10 +156,12 @@ TfrmODXViewer::TfrmODXViewer(app::WindowServices services, QWidget *parent)
   ui->txtSearchSpec->installEventFilter(this);
   ui->txtODXFilePath->installEventFilter(this);
   ui->treeItems->installEventFilter(this);
+  ui->treeResults->installEventFilter(this);
   setAcceptDrops(true);
 }
 
 TfrmODXViewer::~TfrmODXViewer() {
+  services_.shell->SetFailureHandler({});
   expander_.reset();
   // The views outlive the models otherwise (child widgets go last).
   ui->treeItems->setModel(nullptr);
@@ -240,18 +258,25 @@ void TfrmODXViewer::txtODXFilePathChange() {
 }
 
 void TfrmODXViewer::TntButton1Click() {
-  // Hits of the old outline would lead into the new one: they go with it.
+  // Hits of the old outline would lead into the new one: they go with it,
+  // and so do a comparison of it and what the status line and the standard
+  // search box said about it, also when this file cannot be opened.
+  StopComparing();
   results_.Clear();
+  statusLine_->clearMessage();
+  ui->txtSearchSpec->clear();
   lblNotLoaded_->setVisible(false);
 
   cvexString path;
   ToCvex(ui->txtODXFilePath->text(), path);
-  // The status line shows the outcome also when the build throws.
+  // The status line shows the outcome also when the build throws.  Only
+  // the build is timed, not a message about it.
   struct StatusAfter {
     TfrmODXViewer &window;
     QElapsedTimer clock;
+    qint64 took = -1;
     ~StatusAfter() {
-      window.lastBuildMs_ = clock.elapsed();
+      window.lastBuildMs_ = took < 0 ? clock.elapsed() : took;
       window.UpdateStatusLine();
     }
   } status{*this, {}};
@@ -262,6 +287,7 @@ void TfrmODXViewer::TntButton1Click() {
     app::BusyCursor busy;
     built = outline::BuildOutline(path, items_, progress, busy);
   }
+  status.took = status.clock.elapsed();
   switch (built) {
   case outline::BuildStatus::Built:
     OfferFolder();
@@ -300,6 +326,7 @@ void TfrmODXViewer::treeResultsClick() {
   if (target == kNoNode)
     return;
   ShowItem(target);
+  SayWhy(hit);
 }
 
 void TfrmODXViewer::treeItemsClick() {
@@ -325,44 +352,93 @@ void TfrmODXViewer::cmdViewInXMLClick() {
   ToCvex(ui->txtODXFilePath->text(), path);
   cvexString appDir;
   cvexDir().GetApplicationDirectory(appDir);
-  if (!ViewPackageMemberInXml(path, appDir))
+  if (platform::IsFolder(path.buffer)) {
+    ViewFolderFileInXml(ui->txtODXFilePath->text(), appDir);
+    return;
+  }
+  if (!ViewPackageMemberInXml(path, appDir, kNoNode))
+    desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell,
+                       this);
+}
+
+// In a folder, the file that holds the selected node, else the first one;
+// in a package among them, its member as in a package opened alone.
+void TfrmODXViewer::ViewFolderFileInXml(const QString &folder,
+                                        const cvexString &appDir) {
+  NodeHandle file = SelectedItem();
+  while (file != kNoNode && items_.Parent(file) != kNoNode)
+    file = items_.Parent(file);
+  if (file == kNoNode)
+    file = items_.Child(kNoNode, 0);
+  if (file == kNoNode || !items_.IsMember(file)) {
+    services_.messages->ShowMessage(tr("The folder holds no ODX file."),
+                                    QStringLiteral("Wren ODX"),
+                                    desktop::MessageIcon::Information);
+    return;
+  }
+  QString name = items_.GetText(file).toQString();
+  // An unreadable file is a leaf that says so after its name.
+  const QString unreadable = QStringLiteral(" (unreadable)");
+  if (items_.ImageIndex(file) == 0 && name.endsWith(unreadable)) {
+    name.chop(unreadable.size());
+    services_.messages->ShowMessage(tr("%1 cannot be read.").arg(name),
+                                    QStringLiteral("Wren ODX"),
+                                    desktop::MessageIcon::Information);
+    return;
+  }
+  cvexString path;
+  ToCvex(folder + QLatin1Char('/') + name, path);
+  if (!ViewPackageMemberInXml(path, appDir, file))
     desktop::ViewInXml(path, appDir, *services_.messages, *services_.shell,
                        this);
 }
 
 bool TfrmODXViewer::ViewPackageMemberInXml(const cvexString &path,
-                                           const cvexString &appDir) {
+                                           const cvexString &appDir,
+                                           NodeHandle holder) {
   package::Package pkg;
   if (pkg.Open(path) != package::Package::OpenStatus::Opened)
     return false;
   // The member that holds the selected node, when the outline shows this
-  // package; else, or for a member that is no document, the first document.
+  // package (below `holder`: kNoNode for the top level); with nothing
+  // selected, the first document that can be read.
   const std::vector<package::Member> &members = pkg.Members();
-  auto isDocument = [&members](std::size_t i) {
-    return i < members.size() &&
-           members[i].kind == package::MemberKind::Document &&
-           members[i].readable;
-  };
   std::size_t member = members.size();
   NodeHandle top = SelectedItem();
-  while (top != kNoNode && items_.Parent(top) != kNoNode)
+  while (top != kNoNode && items_.Parent(top) != holder)
     top = items_.Parent(top);
-  if (items_.IsPackage() && top != kNoNode &&
-      items_.ChildCount(kNoNode) == members.size() &&
-      isDocument(items_.Row(top)))
+  if (items_.IsPackage() && top != kNoNode && items_.IsMember(top) &&
+      items_.ChildCount(holder) == members.size())
     member = items_.Row(top);
   for (std::size_t i = 0; i < members.size() && member == members.size(); ++i)
-    if (isDocument(i))
+    if (members[i].kind == package::MemberKind::Document && members[i].readable)
       member = i;
-  cvexDynamicArrayTemplate<unsigned char> bytes;
-  if (member == members.size() || !pkg.Read(member, bytes)) {
+  if (member == members.size()) {
     services_.messages->ShowMessage(
         QStringLiteral("The package holds no ODX document that can be read."),
         QStringLiteral("Wren ODX"), desktop::MessageIcon::Information);
     return true;
   }
-  desktop::ViewBytesInXml({bytes.data, static_cast<std::size_t>(bytes.count)},
-                          appDir, *services_.messages, *services_.shell, this);
+  const package::Member &chosen = members[member];
+  const QString name = QString::fromStdU16String(chosen.name);
+  cvexDynamicArrayTemplate<unsigned char> bytes;
+  if (!chosen.readable || !pkg.Read(member, bytes)) {
+    services_.messages->ShowMessage(
+        tr("%1 cannot be read from the package.").arg(name),
+        QStringLiteral("Wren ODX"), desktop::MessageIcon::Information);
+    return true;
+  }
+  // One private copy per member of this package for the session.
+  const QString key = QString::fromUtf16(path.buffer, path.Length()) +
+                      QLatin1Char('\n') + QString::number(member);
+  const std::span<const unsigned char> content(
+      bytes.data, static_cast<std::size_t>(bytes.count));
+  if (chosen.kind == package::MemberKind::Document)
+    desktop::ViewBytesInXml(content, name, key, appDir, *copies_,
+                            *services_.messages, *services_.shell, this);
+  else
+    desktop::ViewBytes(content, name, key, *copies_, *services_.messages,
+                       *services_.shell, this);
   return true;
 }
 

@@ -113,6 +113,16 @@ int main(int argc, char **argv) {
   auto start = Clock::now();
   const std::size_t unresolved = index.Unresolved().size();
   const double unresolvedSeconds = SecondsSince(start);
+  // The Problems list of the whole file, every reason in words.
+  start = Clock::now();
+  const auto problems = index.Problems();
+  std::size_t reasonUnits = 0;
+  for (const auto &p : problems)
+    reasonUnits += static_cast<std::size_t>(index.Reason(p).size());
+  const double problemsSeconds = SecondsSince(start);
+  std::size_t byName = 0;
+  for (const auto &r : references)
+    byName += r.kind == odx::OdxIndex::ReferenceKind::ByName;
 
   const double outlineMedian = Median(outlineSeconds);
   const double indexMedian = Median(indexSeconds);
@@ -136,6 +146,10 @@ int main(int argc, char **argv) {
               1e3 * Median(usages), 1e3 * Max(usages), usages.size(),
               usagesFound);
   std::printf("unresolved list:          %.2f ms\n", 1e3 * unresolvedSeconds);
+  std::printf("problems list:            %.1f ms for %zu problems (%zu units "
+              "of reasons)   (goal <= 0.5 s)\n",
+              1e3 * problemsSeconds, problems.size(), reasonUnits);
+  std::printf("references by name:       %zu\n", byName);
   std::printf("index memory:             %.2f bytes/node   (goal <= 16); "
               "label notes in the store %.2f bytes/node\n",
               double(index.MemoryBytes()) / nodes,

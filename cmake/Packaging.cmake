@@ -83,7 +83,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps works out the Qt libraries; the PDF viewers that the
 # standard search hands over to are optional.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "evince | okular, xdg-utils")
+# GIO picks the applications that show a file; it reads file types from
+# the shared MIME database.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libglib2.0-0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "evince | okular, xdg-utils, shared-mime-info")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/debian/postinst;${PROJECT_SOURCE_DIR}/packaging/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

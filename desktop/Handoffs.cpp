@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QSaveFile>
 #include <QStringList>
-#include <QTemporaryFile>
 
 namespace desktop {
 
@@ -100,31 +99,44 @@ void ViewInXml(const cvexString &path, const cvexString &appDir,
   OpenOrSayWhyNot(toOpen.AsWide(), messages, shell, owner);
 }
 
-void ViewBytesInXml(std::span<const unsigned char> bytes,
-                    const cvexString &appDir, MessageSink &messages,
-                    Shell &shell, QObject *owner) {
+void ViewBytesInXml(std::span<const unsigned char> bytes, const QString &name,
+                    const QString &key, const cvexString &appDir,
+                    ViewCopies &copies, MessageSink &messages, Shell &shell,
+                    QObject *owner) {
   const auto data = reinterpret_cast<const char *>(bytes.data());
   const auto size = static_cast<qint64>(bytes.size());
   QString target = Text(appDir) + QStringLiteral("junk.xml");
   QSaveFile junk(target);
-  bool written = junk.open(QIODevice::WriteOnly) &&
-                 junk.write(data, size) == size && junk.commit();
-  if (!written) {
-    // Only this user may read it, as the package it comes from may be
-    // private; it stays for the viewer that opens it.
-    QTemporaryFile own(QDir::tempPath() +
-                       QStringLiteral("/odx-viewer-XXXXXX.xml"));
-    own.setAutoRemove(false);
-    written = own.open() && own.write(data, size) == size && own.flush();
-    target = own.fileName();
+  if (!junk.open(QIODevice::WriteOnly) || junk.write(data, size) != size ||
+      !junk.commit()) {
+    // The viewer may choose its highlighting by the ending.
+    const bool xml = name.endsWith(QStringLiteral(".xml"), Qt::CaseInsensitive);
+    target =
+        copies.Write(key, xml ? name : name + QStringLiteral(".xml"), bytes);
   }
-  if (!written) {
+  if (target.isEmpty()) {
     messages.ShowMessage(
         QStringLiteral("The document could not be written for viewing."),
         QStringLiteral("Wren ODX"), MessageIcon::Information);
     return;
   }
   OpenOrSayWhyNot(target, messages, shell, owner);
+}
+
+void ViewBytes(std::span<const unsigned char> bytes, const QString &name,
+               const QString &key, ViewCopies &copies, MessageSink &messages,
+               Shell &shell, QObject *owner) {
+  const QString target = copies.Write(key, name, bytes);
+  if (target.isEmpty()) {
+    messages.ShowMessage(
+        QStringLiteral("%1 could not be written for viewing.").arg(name),
+        QStringLiteral("Wren ODX"), MessageIcon::Information);
+    return;
+  }
+  if (!shell.OpenFile(owner, target))
+    messages.ShowMessage(
+        QStringLiteral("No application was found to show %1.").arg(name),
+        QStringLiteral("Wren ODX"), MessageIcon::Information);
 }
 
 } // namespace desktop

@@ -1,13 +1,24 @@
 #include "desktop/Shell.h"
 
-#include "XdgApplications.h"
+#include <QtGlobal>
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#define ODX_FREEDESKTOP 1
+#include "GioApplications.h"
+
+#include <sys/wait.h>
+#else
+#define ODX_FREEDESKTOP 0
+#endif
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -19,6 +30,9 @@ namespace {
 constexpr QStringView kAcrobat = u"acrord32.exe";
 constexpr QStringView kExeSuffix = u".exe";
 constexpr QStringView kSearchKey = u"search=";
+constexpr int kEarlyExitMs = 1000;
+constexpr int kEarlyPollMs = 50;
+constexpr int kLatePollMs = 2000;
 
 bool OpenWithDefaultApplication(const QString &path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -41,6 +55,9 @@ ShellServices ShellServices::System() {
     return QProcess::startDetached(program, arguments);
   };
   s.openDocument = OpenWithDefaultApplication;
+#if ODX_FREEDESKTOP
+  s.launchEntry = gio::Launch;
+#endif
   return s;
 }
 
@@ -48,7 +65,10 @@ DesktopShell::DesktopShell(QString ownDesktopId)
     : DesktopShell(std::move(ownDesktopId), ShellServices::System()) {}
 
 DesktopShell::DesktopShell(QString ownDesktopId, ShellServices services)
-    : ownDesktopId_(std::move(ownDesktopId)), services_(std::move(services)) {}
+    : ownDesktopId_(std::move(ownDesktopId)), services_(std::move(services)),
+      watchers_(std::make_unique<QObject>()) {}
+
+DesktopShell::~DesktopShell() = default;
 
 void DesktopShell::StartProgram(QObject * /*owner*/, const QString &program,
                                 const QStringList &arguments) {
@@ -68,41 +88,75 @@ void DesktopShell::StartProgram(QObject * /*owner*/, const QString &program,
 }
 
 bool DesktopShell::OpenAsXml(QObject * /*owner*/, const QString &path) {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-  return StartAssociated(QFileInfo(path).absoluteFilePath());
+#if ODX_FREEDESKTOP
+  // text/plain is what application/xml derives from: any text editor shows
+  // the markup.
+  return StartFirst(
+      {QStringLiteral("application/xml"), QStringLiteral("text/plain")}, path);
 #else
   return services_.openDocument(path);
 #endif
 }
 
-bool DesktopShell::StartAssociated(const QString &path) {
-  const xdg::Folders folders = xdg::Folders::FromEnvironment();
-  // text/plain is what application/xml derives from: any text editor shows
-  // the markup.
-  const QString types[] = {QStringLiteral("application/xml"),
-                           QStringLiteral("text/plain")};
-  for (const QString &type : types) {
-    for (const QString &id : xdg::AssociatedIds(folders, type)) {
-      if (id == ownDesktopId_)
-        continue;
-      const QHash<QString, QString> entry = xdg::ReadDesktopEntry(folders, id);
-      // A hidden entry is a deleted one; TryExec names what must be
-      // installed for the entry to count.
-      if (entry.value("Type") != u"Application" ||
-          entry.value("Hidden") == u"true")
-        continue;
-      const QString tryExec = entry.value("TryExec");
-      if (!tryExec.isEmpty() && services_.findExecutable(tryExec).isEmpty())
-        continue;
-      const QStringList command = xdg::ExpandExec(entry.value("Exec"), path);
-      const QString program =
-          command.isEmpty() ? QString() : services_.findExecutable(command[0]);
-      if (!program.isEmpty() &&
-          services_.startDetached(program, command.mid(1)))
-        return true;
-    }
+bool DesktopShell::OpenFile(QObject * /*owner*/, const QString &path) {
+#if ODX_FREEDESKTOP
+  return StartFirst({gio::ContentType(path)}, path);
+#else
+  return services_.openDocument(path);
+#endif
+}
+
+bool DesktopShell::StartFirst(const QStringList &types, const QString &path) {
+#if ODX_FREEDESKTOP
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  for (const QString &id : gio::Applications(types, ownDesktopId_)) {
+    QString error;
+    const qint64 pid = services_.launchEntry(id, absolute, error);
+    if (pid < 0)
+      continue; // a terminal entry without a terminal, a vanished program
+    WatchEarlyExit(pid, gio::DisplayName(id));
+    return true;
   }
+#else
+  (void)types;
+  (void)path;
+#endif
   return false;
+}
+
+// A viewer that cannot show the file usually says so by ending at once;
+// after that second the watch only reaps it, now and then.
+void DesktopShell::WatchEarlyExit(qint64 pid, const QString &program) {
+#if ODX_FREEDESKTOP
+  if (pid <= 0)
+    return;
+  auto *timer = new QTimer(watchers_.get());
+  timer->setInterval(kEarlyPollMs);
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(timer, &QTimer::timeout, timer, [=, this] {
+    int status = 0;
+    const pid_t ended = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
+    const bool early = timer->interval() == kEarlyPollMs;
+    if (ended == 0) {
+      if (clock.elapsed() >= kEarlyExitMs)
+        timer->setInterval(kLatePollMs);
+      return;
+    }
+    timer->deleteLater();
+    if (ended < 0 || !early)
+      return;
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+      ReportFailure(program,
+                    QStringLiteral("exit status %1").arg(WEXITSTATUS(status)));
+    else if (WIFSIGNALED(status))
+      ReportFailure(program, QStringLiteral("signal %1").arg(WTERMSIG(status)));
+  });
+  timer->start();
+#else
+  (void)pid;
+  (void)program;
+#endif
 }
 
 QString DesktopShell::FindProgram(const QString &name) const {

@@ -1,5 +1,6 @@
-// A package from arbitrary bytes, opened in memory and through a file (the
-// two must agree), then every member read with the limits.  Checked: each
+// A package from arbitrary bytes, opened in memory (and now and then also
+// through a file: the two must agree), then every member read with the
+// limits.  Checked: each
 // entry listed once and in order, kinds as a plain restatement of the name
 // rule says, the document limit, and reads that hand over exactly the
 // declared size or nothing.
@@ -38,27 +39,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static fuzz::ScratchFile file;
   const std::span<const unsigned char> bytes(data, size);
 
-  package::Package fromFile;
-  file.Fill(data, size);
-  cvexString path;
-  file.PathInto(path);
-  const Status fileStatus = fromFile.Open(path);
-
   package::Package p;
   const Status status = p.OpenMemory(bytes);
-  FUZZ_CHECK(status == fileStatus);
   FUZZ_CHECK((status == Status::NotAPackage) ==
              !package::LooksLikePackage(bytes));
   FUZZ_CHECK(status == Status::Opened || p.Members().empty());
-  FUZZ_CHECK(p.Members().size() == fromFile.Members().size());
+
+  // The file path opens with its own reads; it is checked on every 61st
+  // input, so that most of the time goes to the package rules themselves.
+  if (size % 61 == 0) {
+    package::Package fromFile;
+    file.Fill(data, size);
+    cvexString path;
+    file.PathInto(path);
+    FUZZ_CHECK(fromFile.Open(path) == status);
+    FUZZ_CHECK(p.Members().size() == fromFile.Members().size());
+    for (size_t i = 0; i < p.Members().size(); ++i) {
+      const package::Member &m = p.Members()[i];
+      const package::Member &same = fromFile.Members()[i];
+      FUZZ_CHECK(m.entry == same.entry && m.name == same.name &&
+                 m.size == same.size && m.readable == same.readable);
+    }
+  }
 
   uint64_t documentBytes = 0;
   cvexDynamicArrayTemplate<unsigned char> buffer;
   for (size_t i = 0; i < p.Members().size(); ++i) {
     const package::Member &m = p.Members()[i];
-    const package::Member &same = fromFile.Members()[i];
-    FUZZ_CHECK(m.entry == same.entry && m.name == same.name &&
-               m.size == same.size && m.readable == same.readable);
     FUZZ_CHECK(i == 0 || m.entry > p.Members()[i - 1].entry);
     FUZZ_CHECK(m.name.empty() || m.name.back() != u'/');
     FUZZ_CHECK(m.name.find(u'\0') == std::u16string::npos);

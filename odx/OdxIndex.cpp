@@ -21,6 +21,7 @@ using outline::LabelView;
 using outline::NodeHandle;
 using outline::NodeRef;
 using outline::OutlineStore;
+using namespace std::string_view_literals;
 
 constexpr std::u16string_view kShortName = u"SHORT-NAME";
 constexpr std::u16string_view kDesc = u"DESC";
@@ -84,8 +85,8 @@ struct Target {
   const void *value; // the first unit
   uint32_t length;   // units; kWideUnits set: char16_t units
   NodeHandle node;
-  NodeHandle scope; // innermost layer, else document; kNoNode: neither
 };
+static_assert(sizeof(Target) == 16, "one of a million: kept small");
 constexpr uint32_t kWideUnits = 0x80000000u;
 
 LabelView ValueOf(const Target &t) {
@@ -98,16 +99,19 @@ LabelView ValueOf(const Target &t) {
   return v;
 }
 
-// A reference by ID: its ID-REF value (and DOCREF, when it has one) as
-// places in its node's label, and where it stands.
+// A reference by ID: its ID-REF value as a place in its node's label.
 struct PendingReference {
   NodeHandle node;
   uint32_t hash;
   uint32_t from, length;
-  uint32_t hintFrom = kAbsent, hintLength = 0; // DOCREF
-  NodeHandle layer = kNoNode, document = kNoNode;
-  bool layerHint = false; // DOCTYPE="LAYER"
-  bool parentRef = false; // a PARENT-REF: it makes layers inherit
+};
+static_assert(sizeof(PendingReference) == 16, "kept small, as Target");
+
+// The DOCREF of a reference that has one (few do).
+struct Hint {
+  uint32_t reference; // index into the references
+  uint32_t from, length;
+  bool layer; // DOCTYPE="LAYER"
 };
 
 // A reference by short name: its SHORT-NAME value in its label, and the
@@ -129,11 +133,9 @@ enum : uint8_t {
 };
 struct Open {
   NodeHandle node;
-  NodeHandle layer;
-  NodeHandle document;
   uint8_t flags;
 };
-constexpr Open kRootContext{kNoNode, kNoNode, kNoNode, kHoldsTop};
+constexpr Open kRootContext{kNoNode, kHoldsTop};
 
 struct End {
   NodeHandle node, end;
@@ -168,6 +170,8 @@ struct Harvest {
   std::vector<Target> targets;
   std::vector<uint64_t> keys; // hash << 32 | target index
   std::vector<PendingReference> references;
+  std::vector<Hint> hints;
+  std::vector<uint32_t> parentRefs; // references that are PARENT-REFs
   std::vector<PendingName> names;
   std::vector<std::pair<NodeHandle, LayerKind>> layers;
   std::vector<NodeHandle> documents;
@@ -178,6 +182,44 @@ struct Harvest {
   NodeHandle namedBefore = kNoNode;
   uint32_t namedBeforeLength = 0, namedBeforeOffset = 0;
 };
+
+// For each place, the place of the same list enclosing it (an index, or
+// UINT32_MAX): places nest or lie apart, never overlap.
+void Nest(const std::vector<OdxIndex::Place> &places,
+          std::vector<uint32_t> &enclosing) {
+  enclosing.assign(places.size(), UINT32_MAX);
+  std::vector<uint32_t> open;
+  for (uint32_t i = 0; i < places.size(); ++i) {
+    while (!open.empty() && places[open.back()].end <= places[i].node)
+      open.pop_back();
+    if (!open.empty())
+      enclosing[i] = open.back();
+    open.push_back(i);
+  }
+}
+
+// The innermost place holding `node`, itself included; kNoNode for none.
+NodeHandle Innermost(const std::vector<OdxIndex::Place> &places,
+                     const std::vector<uint32_t> &enclosing, NodeHandle node) {
+  // The last place starting at or before the node, or one around it.
+  auto it = std::upper_bound(
+      places.begin(), places.end(), node,
+      [](NodeHandle n, const OdxIndex::Place &p) { return n < p.node; });
+  if (it == places.begin())
+    return kNoNode;
+  auto i = static_cast<uint32_t>(it - places.begin() - 1);
+  while (i != UINT32_MAX && node >= places[i].end)
+    i = enclosing[i];
+  return i == UINT32_MAX ? kNoNode : places[i].node;
+}
+
+// The layer a tag makes, LayerKind::None for most.
+template <typename Unit> LayerKind LayerKindOf(const Unit *p, uint32_t length) {
+  for (const LayerRule &rule : kLayerRules)
+    if (rule.tag.size() == length && detail::HasAt(p, length, 0, rule.tag))
+      return rule.kind;
+  return LayerKind::None;
+}
 
 template <typename Unit> bool IsDeclarationUnit(Unit u) {
   return u == Unit{'?'} || u == Unit{'!'};
@@ -205,6 +247,8 @@ public:
   void Resolve(std::vector<OdxIndex::Reference> &out,
                std::vector<OdxIndex::Place> &documents,
                std::vector<OdxIndex::Place> &layers,
+               std::vector<uint32_t> &documentEnclosing,
+               std::vector<uint32_t> &layerEnclosing,
                std::vector<std::pair<NodeHandle, uint32_t>> &parentRefs,
                std::vector<OdxIndex::Problem> &duplicates);
 
@@ -229,8 +273,17 @@ private:
                              NodeHandle node) const;
   NodeHandle EndOf(NodeHandle node) const;
   void MakePlaces(std::vector<OdxIndex::Place> &documents,
-                  std::vector<OdxIndex::Place> &layers);
-  void ResolveById(const PendingReference &r, OdxIndex::Reference &out);
+                  std::vector<OdxIndex::Place> &layers,
+                  std::vector<uint32_t> &documentEnclosing,
+                  std::vector<uint32_t> &layerEnclosing);
+  NodeHandle LayerOf(NodeHandle node) const {
+    return Innermost(*layers_, *layerEnclosing_, node);
+  }
+  NodeHandle DocumentOf(NodeHandle node) const {
+    return Innermost(*documents_, *documentEnclosing_, node);
+  }
+  void ResolveById(const PendingReference &r, const Hint *hint,
+                   OdxIndex::Reference &out);
   void FindDuplicates(std::vector<OdxIndex::Problem> &duplicates) const;
   void ResolveByName(const std::vector<OdxIndex::Reference> &byId,
                      std::vector<OdxIndex::Reference> &out);
@@ -246,7 +299,9 @@ private:
   std::vector<Target> targets_; // pre-order
   std::vector<uint64_t> keys_;
   std::vector<PendingReference> references_; // pre-order
-  std::vector<PendingName> nameReferences_;  // pre-order
+  std::vector<Hint> hints_;                  // by reference
+  std::vector<uint32_t> parentRefIndexes_;
+  std::vector<PendingName> nameReferences_; // pre-order
   std::vector<std::pair<NodeHandle, LayerKind>> layerNodes_;
   std::vector<NodeHandle> documentNodes_;
   std::vector<End> ends_; // sorted by node
@@ -266,6 +321,8 @@ private:
   std::vector<NamedPlace> namedPlaces_;
   const std::vector<OdxIndex::Place> *documents_ = nullptr;
   const std::vector<OdxIndex::Place> *layers_ = nullptr;
+  const std::vector<uint32_t> *documentEnclosing_ = nullptr;
+  const std::vector<uint32_t> *layerEnclosing_ = nullptr;
   std::vector<std::pair<NodeHandle, uint32_t>> *parentRefs_ = nullptr;
   std::vector<std::pair<NodeHandle, NodeHandle>> scannedEnds_;
 };
@@ -292,10 +349,10 @@ private:
              const OutlineStore::LabelNote *note, bool harvest);
   template <bool Padded, typename Unit>
   void Read(NodeHandle node, NodeHandle parent, const Open &context,
-            const Unit *p, uint32_t n, const OutlineStore::LabelNote *note,
-            bool harvest, Open &open);
+            const LabelView &label, const Unit *p,
+            const OutlineStore::LabelNote *note, bool harvest, Open &open);
   template <bool Padded, typename Unit>
-  void ReadAttributes(const Unit *p, uint32_t n, uint32_t from,
+  void ReadAttributes(const LabelView &label, const Unit *p, uint32_t from,
                       const Open &open, uint32_t tagLength);
   bool FirstElementChild(NodeHandle parent, NodeHandle node) const;
   void WantPath() {
@@ -364,22 +421,19 @@ void Builder::Range::Reopen() {
 Open Builder::Range::Visit(NodeHandle node, NodeHandle parent,
                            const Open &context,
                            const OutlineStore::LabelNote *note, bool harvest) {
-  Open open{node, context.layer, context.document, 0};
+  Open open{node, 0};
   if (context.flags & kInDescription ||
       (note && note->attributeStart == OutlineStore::kRawText))
     return open; // description text
   if (note && note->attributeStart == OutlineStore::kMember) {
-    open.layer = open.document = kNoNode;
     open.flags = kHoldsTop;
     return open;
   }
   const LabelView label = store_.GetText(node);
   if (label.narrow)
-    Read<true>(node, parent, context, label.narrow, label.length, note, harvest,
-               open);
+    Read<true>(node, parent, context, label, label.narrow, note, harvest, open);
   else if (label.wide)
-    Read<false>(node, parent, context, label.wide, label.length, note, harvest,
-                open);
+    Read<false>(node, parent, context, label, label.wide, note, harvest, open);
   return open;
 }
 
@@ -395,48 +449,57 @@ bool Builder::Range::FirstElementChild(NodeHandle parent,
 
 template <bool Padded, typename Unit>
 void Builder::Range::Read(NodeHandle node, NodeHandle parent,
-                          const Open &context, const Unit *p, uint32_t n,
-                          const OutlineStore::LabelNote *note, bool harvest,
-                          Open &open) {
+                          const Open &context, const LabelView &label,
+                          const Unit *p, const OutlineStore::LabelNote *note,
+                          bool harvest, Open &open) {
+  const uint32_t n = label.length;
   if (n == 0 || IsDeclarationUnit(p[0]))
     return;
-  const detail::LabelSplit s = detail::SplitUnits<Padded>(p, n, note);
-  const LabelView whole = store_.GetText(node);
-  const LabelView tag = Slice(whole, 0, s.space);
-  if (context.flags & kHoldsTop) {
-    if (detail::UnitsEqual(p, s.space, u"ODX")) {
-      open.flags |= kTopOdx;
-    } else {
-      open.document = node;
-      open.flags |= kWanted;
-      if (harvest)
-        h_.documents.push_back(node);
-    }
-  } else if (context.flags & kTopOdx) {
-    open.document = node;
+  const uint32_t space = detail::FindUnit<Padded>(p, 0, n, Unit{' '});
+  auto document = [&] {
     open.flags |= kWanted;
     if (harvest)
       h_.documents.push_back(node);
+  };
+  if (context.flags & kHoldsTop) {
+    if (detail::UnitsEqual(p, space, u"ODX"sv))
+      open.flags |= kTopOdx;
+    else
+      document();
+  } else if (context.flags & kTopOdx) {
+    document();
   }
-  // Layer tags are 8 to 16 units long and start with B, E, F or P.
-  if (s.space >= 8 && s.space <= 16 &&
-      (p[0] == Unit{'B'} || p[0] == Unit{'E'} || p[0] == Unit{'F'} ||
-       p[0] == Unit{'P'})) {
-    if (const LayerKind kind = LayerKindOfTag(tag); kind != LayerKind::None) {
-      open.layer = node;
+  // The tags that mean something here, told apart by length first.
+  bool shortName = false;
+  switch (space) {
+  case 4:
+    if (detail::UnitsEqual(p, space, kDesc) &&
+        outline::IsDescriptionLabel(label))
+      open.flags |= kInDescription;
+    break;
+  case 10:
+    shortName = detail::UnitsEqual(p, space, kShortName);
+    break;
+  case 8:
+  case 11:
+  case 12:
+  case 15:
+  case 16:
+    if (const LayerKind kind = LayerKindOf(p, space); kind != LayerKind::None) {
       open.flags |= kWanted;
       if (harvest)
         h_.layers.emplace_back(node, kind);
     }
+    break;
+  default:
+    break;
   }
-  if (detail::UnitsEqual(p, s.space, kDesc) &&
-      outline::IsDescriptionLabel(whole))
-    open.flags |= kInDescription;
-  if (!harvest)
+  // A bare tag says nothing more.
+  if (!harvest || space == n)
     return;
-  if (s.valueEnd > s.value && parent != kNoNode &&
+  const detail::LabelSplit s = detail::SplitUnitsAt(p, n, space, note);
+  if (shortName && s.valueEnd > s.value && parent != kNoNode &&
       !(context.flags & kHoldsTop) &&
-      detail::UnitsEqual(p, s.space, kShortName) &&
       (parent + 1 == node || FirstElementChild(parent, node))) {
     if (parent < begin_) {
       h_.namedBefore = parent;
@@ -449,12 +512,14 @@ void Builder::Range::Read(NodeHandle node, NodeHandle parent,
     }
   }
   if (s.attributes < n)
-    ReadAttributes<Padded>(p, n, s.attributes, open, s.space);
+    ReadAttributes<Padded>(label, p, s.attributes, open, space);
 }
 
 template <bool Padded, typename Unit>
-void Builder::Range::ReadAttributes(const Unit *p, uint32_t n, uint32_t from,
-                                    const Open &open, uint32_t tagLength) {
+void Builder::Range::ReadAttributes(const LabelView &label, const Unit *p,
+                                    uint32_t from, const Open &open,
+                                    uint32_t tagLength) {
+  const uint32_t n = label.length;
   uint32_t id = kAbsent, idLength = 0, ref = kAbsent, refLength = 0;
   uint32_t hint = kAbsent, hintLength = 0, type = kAbsent, typeLength = 0;
   uint32_t shortName = kAbsent, shortNameLength = 0;
@@ -473,38 +538,33 @@ void Builder::Range::ReadAttributes(const Unit *p, uint32_t n, uint32_t from,
           length = valueLength;
           return true;
         };
-        take(u"ID", id, idLength) || take(u"ID-REF", ref, refLength) ||
-            take(u"DOCREF", hint, hintLength) ||
-            take(u"DOCTYPE", type, typeLength) ||
-            take(u"SHORT-NAME", shortName, shortNameLength);
+        take(u"ID"sv, id, idLength) || take(u"ID-REF"sv, ref, refLength) ||
+            take(u"DOCREF"sv, hint, hintLength) ||
+            take(u"DOCTYPE"sv, type, typeLength) ||
+            take(u"SHORT-NAME"sv, shortName, shortNameLength);
         return true;
       });
-  const LabelView label = store_.GetText(open.node);
   if (id != kAbsent) {
     // A value never reaches 2^31 units: files stay below 2 GiB.
     const auto index = static_cast<uint32_t>(h_.targets.size());
-    const NodeHandle scope = open.layer != kNoNode ? open.layer : open.document;
     if constexpr (sizeof(Unit) == 1)
-      h_.targets.push_back(Target{p + id, idLength, open.node, scope});
+      h_.targets.push_back(Target{p + id, idLength, open.node});
     else
-      h_.targets.push_back(
-          Target{p + id, idLength | kWideUnits, open.node, scope});
+      h_.targets.push_back(Target{p + id, idLength | kWideUnits, open.node});
     h_.keys.push_back(uint64_t{HashUnits(ValueOf(h_.targets.back()))} << 32 |
                       index);
   }
   if (ref != kAbsent) {
-    PendingReference r{open.node, HashUnits(Slice(label, ref, refLength)), ref,
-                       refLength};
-    r.layer = open.layer;
-    r.document = open.document;
-    if (hint != kAbsent) {
-      r.hintFrom = hint;
-      r.hintLength = hintLength;
-      r.layerHint =
-          type != kAbsent && detail::UnitsEqual(p + type, typeLength, u"LAYER");
-    }
-    r.parentRef = detail::UnitsEqual(p, tagLength, u"PARENT-REF");
-    h_.references.push_back(r);
+    const auto index = static_cast<uint32_t>(h_.references.size());
+    h_.references.push_back(PendingReference{
+        open.node, HashUnits(Slice(label, ref, refLength)), ref, refLength});
+    if (hint != kAbsent)
+      h_.hints.push_back(
+          Hint{index, hint, hintLength,
+               type != kAbsent &&
+                   detail::UnitsEqual(p + type, typeLength, u"LAYER"sv)});
+    if (detail::UnitsEqual(p, tagLength, u"PARENT-REF"sv))
+      h_.parentRefs.push_back(index);
     return;
   }
   constexpr auto kSuffix = static_cast<uint32_t>(kNameReferenceSuffix.size());
@@ -559,6 +619,15 @@ void Builder::Pass(unsigned threads) {
   const auto targetBase = static_cast<uint32_t>(first.targets.size());
   for (uint64_t &key : second.keys)
     key += targetBase;
+  const auto referenceBase = static_cast<uint32_t>(first.references.size());
+  for (Hint &hint : second.hints)
+    hint.reference += referenceBase;
+  for (uint32_t &r : second.parentRefs)
+    r += referenceBase;
+  Append(first.hints, second.hints);
+  hints_.swap(first.hints);
+  Append(first.parentRefs, second.parentRefs);
+  parentRefIndexes_.swap(first.parentRefs);
   Append(first.nameLengths, second.nameLengths);
   names_.lengths.swap(first.nameLengths);
   Append(first.nameOffsets, second.nameOffsets);
@@ -681,7 +750,9 @@ std::size_t Builder::FirstAtOrAfter(std::size_t first, std::size_t last,
 }
 
 void Builder::MakePlaces(std::vector<OdxIndex::Place> &documents,
-                         std::vector<OdxIndex::Place> &layers) {
+                         std::vector<OdxIndex::Place> &layers,
+                         std::vector<uint32_t> &documentEnclosing,
+                         std::vector<uint32_t> &layerEnclosing) {
   documents.clear();
   layers.clear();
   for (const NodeHandle d : documentNodes_)
@@ -698,8 +769,12 @@ void Builder::MakePlaces(std::vector<OdxIndex::Place> &documents,
       namedPlaces_.push_back(NamedPlace{HashUnits(NameOf(layers[i].node)),
                                         static_cast<uint32_t>(i), true});
   std::sort(namedPlaces_.begin(), namedPlaces_.end());
+  Nest(documents, documentEnclosing);
+  Nest(layers, layerEnclosing);
   documents_ = &documents;
   layers_ = &layers;
+  documentEnclosing_ = &documentEnclosing;
+  layerEnclosing_ = &layerEnclosing;
 }
 
 // How many candidates of [first, last) lie in [from, to), and the first.
@@ -708,7 +783,8 @@ struct Found {
   NodeHandle first = kNoNode;
 };
 
-void Builder::ResolveById(const PendingReference &r, OdxIndex::Reference &out) {
+void Builder::ResolveById(const PendingReference &r, const Hint *hint,
+                          OdxIndex::Reference &out) {
   using Resolution = OdxIndex::Resolution;
   std::size_t first = 0, last = 0;
   Candidates(r, first, last);
@@ -722,20 +798,23 @@ void Builder::ResolveById(const PendingReference &r, OdxIndex::Reference &out) {
     out.candidates = f.count;
     out.ambiguous = f.count > 1;
   };
-  if (r.hintFrom == kAbsent) {
+  if (!hint) {
     Found f;
-    if (r.layer != kNoNode && first < last)
-      f = within(r.layer, EndOf(r.layer));
-    if (f.count == 0 && r.document != kNoNode && first < last)
-      f = within(r.document, EndOf(r.document));
+    if (first < last) {
+      if (const NodeHandle layer = LayerOf(r.node); layer != kNoNode)
+        f = within(layer, EndOf(layer));
+      const NodeHandle document = f.count ? kNoNode : DocumentOf(r.node);
+      if (document != kNoNode)
+        f = within(document, EndOf(document));
+    }
     decide(f);
     out.resolution =
         f.count ? Resolution::Resolved : Resolution::NoIdInDocument;
     return;
   }
   // The places named by the DOCREF, as ranges of nodes.
-  const LabelView hint = Piece(r.node, r.hintFrom, r.hintLength);
-  const uint32_t h = HashUnits(hint);
+  const LabelView named = Piece(r.node, hint->from, hint->length);
+  const uint32_t h = HashUnits(named);
   std::vector<std::pair<NodeHandle, NodeHandle>> ranges;
   auto collect = [&](bool layer) {
     for (auto it = std::lower_bound(namedPlaces_.begin(), namedPlaces_.end(),
@@ -743,11 +822,11 @@ void Builder::ResolveById(const PendingReference &r, OdxIndex::Reference &out) {
          it != namedPlaces_.end() && it->hash == h; ++it) {
       const OdxIndex::Place &place =
           it->layer ? (*layers_)[it->place] : (*documents_)[it->place];
-      if (it->layer == layer && SameUnits(NameOf(place.node), hint))
+      if (it->layer == layer && SameUnits(NameOf(place.node), named))
         ranges.emplace_back(place.node, place.end);
     }
   };
-  if (!r.layerHint)
+  if (!hint->layer)
     collect(false);
   if (ranges.empty()) // real files name layers as documents too
     collect(true);
@@ -784,9 +863,14 @@ void Builder::FindDuplicates(std::vector<OdxIndex::Problem> &duplicates) const {
       ++j;
     if (j - i > 1) {
       scoped.clear();
-      for (std::size_t k = i; k < j; ++k)
-        if (TargetOf(keys_[k]).scope != kNoNode)
-          scoped.emplace_back(TargetOf(keys_[k]).scope, NodeOf(k));
+      for (std::size_t k = i; k < j; ++k) {
+        const NodeHandle node = NodeOf(k);
+        NodeHandle scope = LayerOf(node);
+        if (scope == kNoNode)
+          scope = DocumentOf(node);
+        if (scope != kNoNode)
+          scoped.emplace_back(scope, node);
+      }
       std::sort(scoped.begin(), scoped.end());
       for (std::size_t a = 0; a < scoped.size();) {
         std::size_t b = a + 1;
@@ -810,10 +894,12 @@ void Builder::FindDuplicates(std::vector<OdxIndex::Problem> &duplicates) const {
 void Builder::Resolve(std::vector<OdxIndex::Reference> &out,
                       std::vector<OdxIndex::Place> &documents,
                       std::vector<OdxIndex::Place> &layers,
+                      std::vector<uint32_t> &documentEnclosing,
+                      std::vector<uint32_t> &layerEnclosing,
                       std::vector<std::pair<NodeHandle, uint32_t>> &parentRefs,
                       std::vector<OdxIndex::Problem> &duplicates) {
   SortKeys();
-  MakePlaces(documents, layers);
+  MakePlaces(documents, layers, documentEnclosing, layerEnclosing);
   std::vector<OdxIndex::Reference> byId;
   byId.reserve(references_.size());
   // Each lookup is a chain of reads far apart (directory, key, target, its
@@ -828,6 +914,7 @@ void Builder::Resolve(std::vector<OdxIndex::Reference> &out,
       ++k;
     return k;
   };
+  std::size_t nextHint = 0;
   for (std::size_t i = 0; i < references_.size(); ++i) {
     if (i + 3 * kAhead < count)
       Prefetch(keys_.data() + FirstInBucket(references_[i + 3 * kAhead].hash));
@@ -847,16 +934,19 @@ void Builder::Resolve(std::vector<OdxIndex::Reference> &out,
                           OdxIndex::ReferenceKind::ById,
                           OdxIndex::Resolution::Resolved,
                           false};
-    ResolveById(references_[i], r);
+    const bool hinted =
+        nextHint < hints_.size() && hints_[nextHint].reference == i;
+    ResolveById(references_[i], hinted ? &hints_[nextHint] : nullptr, r);
+    nextHint += hinted;
     byId.push_back(r);
   }
   FindDuplicates(duplicates);
   // PARENT-REFs by the layer that holds them; the references by name walk
   // through them.
   parentRefs.clear();
-  for (std::size_t i = 0; i < references_.size(); ++i)
-    if (references_[i].parentRef && references_[i].layer != kNoNode)
-      parentRefs.emplace_back(references_[i].layer, static_cast<uint32_t>(i));
+  for (const uint32_t i : parentRefIndexes_)
+    if (const NodeHandle layer = LayerOf(references_[i].node); layer != kNoNode)
+      parentRefs.emplace_back(layer, i);
   std::sort(parentRefs.begin(), parentRefs.end());
   parentRefs_ = &parentRefs;
   std::vector<PendingReference>().swap(references_);
@@ -1145,26 +1235,18 @@ void OdxIndex::Build() const {
   Builder builder(store_,
                   NameTable{named_, namedBefore_, nameLength_, nameOffset_});
   builder.Pass(threads_);
-  builder.Resolve(references_, documents_, layers_, parentRefs_, duplicates_);
+  builder.Resolve(references_, documents_, layers_, documentParent_,
+                  layerParent_, parentRefs_, duplicates_);
   nameLength_.shrink_to_fit();
   nameOffset_.shrink_to_fit();
-  auto nest = [](const std::vector<Place> &places,
-                 std::vector<uint32_t> &parents,
-                 std::vector<NodeHandle> &nodes) {
-    parents.assign(places.size(), UINT32_MAX);
-    nodes.resize(places.size());
-    std::vector<uint32_t> open;
-    for (uint32_t i = 0; i < places.size(); ++i) {
-      nodes[i] = places[i].node;
-      while (!open.empty() && places[open.back()].end <= places[i].node)
-        open.pop_back();
-      if (!open.empty())
-        parents[i] = open.back();
-      open.push_back(i);
-    }
+  auto nodes = [](const std::vector<Place> &places,
+                  std::vector<NodeHandle> &out) {
+    out.clear();
+    for (const Place &p : places)
+      out.push_back(p.node);
   };
-  nest(documents_, documentParent_, documentNodes_);
-  nest(layers_, layerParent_, layerNodes_);
+  nodes(documents_, documentNodes_);
+  nodes(layers_, layerNodes_);
   fingerprint_ = Current();
   built_ = true;
 }
@@ -1290,21 +1372,6 @@ const OdxIndex::Place *OdxIndex::FindPlace(const std::vector<Place> &places,
       std::lower_bound(places.begin(), places.end(), node,
                        [](const Place &p, NodeHandle n) { return p.node < n; });
   return it != places.end() && it->node == node ? &*it : nullptr;
-}
-
-NodeHandle OdxIndex::Innermost(const std::vector<Place> &places,
-                               const std::vector<uint32_t> &enclosing,
-                               NodeHandle node) const {
-  // The last place starting at or before the node, or the one around it.
-  auto it =
-      std::upper_bound(places.begin(), places.end(), node,
-                       [](NodeHandle n, const Place &p) { return n < p.node; });
-  if (it == places.begin())
-    return kNoNode;
-  auto i = static_cast<uint32_t>(it - places.begin() - 1);
-  while (i != UINT32_MAX && node >= places[i].end)
-    i = enclosing[i];
-  return i == UINT32_MAX ? kNoNode : places[i].node;
 }
 
 NodeHandle OdxIndex::DocumentOf(NodeHandle node) const {

@@ -8,6 +8,7 @@
 #include "outline/OutlineBuilder.h"
 #include "outline/OutlineStore.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +18,23 @@
 #endif
 
 namespace odx::detail {
+
+// What a unit is to the attribute reader, by table: white space, '=', or
+// anything else (every unit above 0xFF).
+enum : unsigned char { kOtherUnit = 0, kSpaceUnit = 1, kEqualsUnit = 2 };
+inline constexpr auto kAttributeUnits = [] {
+  std::array<unsigned char, 256> t{};
+  t[' '] = t['\t'] = t['\r'] = t['\n'] = kSpaceUnit;
+  t['='] = kEqualsUnit;
+  return t;
+}();
+template <typename Unit> unsigned char AttributeUnit(Unit u) {
+  if constexpr (sizeof(Unit) == 1)
+    return kAttributeUnits[u];
+  else
+    return u < 256 ? kAttributeUnits[u]
+                   : static_cast<unsigned char>(kOtherUnit);
+}
 
 inline bool IsAttributeSpace(char16_t u) {
   return u == u' ' || u == u'\t' || u == u'\r' || u == u'\n';
@@ -70,15 +88,16 @@ struct LabelSplit {
   uint32_t space, value, valueEnd, attributes;
 };
 
-template <bool Padded, typename Unit>
-LabelSplit SplitUnits(const Unit *p, uint32_t n,
-                      const outline::OutlineStore::LabelNote *note) {
+// The same, when where the first space lies is known already.
+template <typename Unit>
+LabelSplit SplitUnitsAt(const Unit *p, uint32_t n, uint32_t space,
+                        const outline::OutlineStore::LabelNote *note) {
   using outline::kAttributeSeparator;
   using outline::kValueSeparator;
   constexpr auto kAttributeGap =
       static_cast<uint32_t>(kAttributeSeparator.size());
   LabelSplit s;
-  s.space = FindUnit<Padded>(p, 0, n, Unit{' '});
+  s.space = space;
   s.value = s.valueEnd = s.attributes = n;
   if (s.space == n)
     return s;
@@ -100,6 +119,12 @@ LabelSplit SplitUnits(const Unit *p, uint32_t n,
   return s;
 }
 
+template <bool Padded, typename Unit>
+LabelSplit SplitUnits(const Unit *p, uint32_t n,
+                      const outline::OutlineStore::LabelNote *note) {
+  return SplitUnitsAt(p, n, FindUnit<Padded>(p, 0, n, Unit{' '}), note);
+}
+
 // The attribute reader.  Calls f(nameFrom, nameLength, valueFrom,
 // valueLength), offsets into p, for each attribute in order until f returns
 // false or the text ends or turns malformed (what came before counts).
@@ -108,7 +133,7 @@ template <bool Padded, typename Unit, typename F>
 void ReadAttributeUnits(const Unit *p, uint32_t n, F &&f) {
   uint32_t i = 0;
   auto skipSpace = [&] {
-    while (i < n && IsAttributeSpace(p[i]))
+    while (i < n && AttributeUnit(p[i]) == kSpaceUnit)
       ++i;
   };
   for (;;) {
@@ -116,7 +141,7 @@ void ReadAttributeUnits(const Unit *p, uint32_t n, F &&f) {
     if (i == n)
       return;
     const uint32_t name = i;
-    while (i < n && p[i] != u'=' && !IsAttributeSpace(p[i]))
+    while (i < n && AttributeUnit(p[i]) == kOtherUnit)
       ++i;
     const uint32_t nameLength = i - name;
     skipSpace();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -159,6 +160,39 @@ private:
   bool blockScan_ = false;
 };
 
+// Whether a narrow label matched, remembered by where it lies.  The store
+// keeps a repeated label once, so most nodes share their label with many
+// others ("PARAMS", "BIT-LENGTH = 8"), and those are answered without a
+// scan.  A slot is one label; a collision only costs a scan.
+class MatchMemo {
+public:
+  MatchMemo() : slots_(std::make_unique<Slot[]>(kSlots)) {}
+
+  template <typename Match>
+  bool Matches(const LabelView &label, const Match &match) {
+    if (!label.narrow)
+      return match(label);
+    const auto key = reinterpret_cast<std::uintptr_t>(label.narrow);
+    Slot &slot = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (slot.label != label.narrow || slot.length != label.length) {
+      slot.label = label.narrow;
+      slot.length = label.length;
+      slot.hit = match(label);
+    }
+    return slot.hit;
+  }
+
+private:
+  static constexpr unsigned kBits = 12;
+  static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+  struct Slot {
+    const unsigned char *label = nullptr;
+    uint32_t length = 0;
+    bool hit = false;
+  };
+  std::unique_ptr<Slot[]> slots_;
+};
+
 class BusyGuard {
 public:
   explicit BusyGuard(BusyIndicator &busy) : busy_(busy) { busy_.SetBusy(true); }
@@ -180,9 +214,13 @@ void AddHits(const cvexString &filterText, const OutlineStore &items,
       term.buffer, static_cast<std::size_t>(term.Length())));
   if (matcher.Empty())
     return;
+  MatchMemo memo;
+  auto match = [&matcher](const LabelView &label) {
+    return matcher.Matches(label);
+  };
   for (uint32_t i = 0; i < items.GetCount(); ++i) {
     const NodeHandle node = items.GetNodeFromIndex(i);
-    if (matcher.Matches(items.GetText(node))) {
+    if (memo.Matches(items.GetText(node), match)) {
       // A hit shows its node's label, not a copy of it, and its pictures,
       // so containers stand out; it refers to the node as its data.
       const int image = items.ImageIndex(node);

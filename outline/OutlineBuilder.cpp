@@ -4,6 +4,8 @@
 #include "package/Package.h"
 #include "platform/FileHandle.h"
 #include "platform/Folder.h"
+#include "xml/ByteSource.h"
+#include "xml/StreamReader.h"
 #include "xml/cvexXML.h"
 
 #include <QString>
@@ -12,8 +14,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace outline {
 namespace {
@@ -22,20 +29,80 @@ constexpr int kContainerImage = 2;
 constexpr int kLeafImage = 0;
 constexpr int kMaxDepth = 255;
 
-// Whole-name, case-sensitive test for "DESC".  Reads unit by unit and stops at
-// the first mismatch, so it never looks past the terminator; it is the same
-// test as EqualsAnsi("DESC") without building a temporary string per token.
-bool IsDesc(const cvexString &name) {
-  const char16_t *b = name.buffer;
-  return b != nullptr && b[0] == u'D' && b[1] == u'E' && b[2] == u'S' &&
-         b[3] == u'C' && b[4] == 0;
+using Bytes = std::span<const unsigned char>;
+
+std::string_view AsChars(Bytes bytes) {
+  return {reinterpret_cast<const char *>(bytes.data()), bytes.size()};
+}
+
+// Whole-name, case-sensitive test for "DESC", on the name's bytes.  A name
+// is read up to its first NUL, and no other byte decodes to an ASCII letter
+// in any encoding the reader knows, so the bytes tell as much as the text.
+bool IsDesc(Bytes name) {
+  return name.size() >= 4 && AsChars(name).starts_with("DESC") &&
+         (name.size() == 4 || name[4] == 0);
 }
 
 // "<?pi ...?>" and "<!DOCTYPE ...>" arrive as start tags named "?..." or
 // "!...".
-bool IsDeclarationLike(const cvexString &name) {
-  return name.buffer != nullptr &&
-         (name.buffer[0] == u'?' || name.buffer[0] == u'!');
+bool IsDeclarationLike(Bytes name) {
+  return !name.empty() && (name[0] == '?' || name[0] == '!');
+}
+
+// Whether bytes are their label text as they stand: no NUL (which ends a
+// text), no '&' (an entity), and each byte the unit of its own value
+// (Latin-1, or ASCII in any encoding).  Such parts go into the store
+// without being decoded to UTF-16 and back.
+bool IsPlain(Bytes bytes, bool latin1) {
+  const unsigned char *p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i amp = _mm_set1_epi8('&');
+  const int highMask = latin1 ? 0 : 0xFFFF;
+  auto bad = [&](const __m128i b) {
+    const int special = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(b, zero), _mm_cmpeq_epi8(b, amp)));
+    return (special | (_mm_movemask_epi8(b) & highMask)) != 0;
+  };
+  if (n >= 16) {
+    // The last load overlaps the one before rather than leaving a tail.
+    for (; i + 16 <= n; i += 16)
+      if (bad(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))))
+        return false;
+    return i == n ||
+           !bad(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + n - 16)));
+  }
+  if (n >= 8) {
+    const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+    const __m128i high =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + n - 8));
+    // The upper halves of the loads are zero: only the low lanes count.
+    const __m128i both = _mm_unpacklo_epi64(low, high);
+    return !bad(both);
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == 0 || p[i] == '&' || (!latin1 && p[i] >= 0x80))
+      return false;
+  return true;
+}
+
+bool HasHighByte(Bytes bytes) {
+  const unsigned char *p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16)
+    if (_mm_movemask_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))) != 0)
+      return true;
+#endif
+  for (; i < n; ++i)
+    if (p[i] >= 0x80)
+      return true;
+  return false;
 }
 
 // Puts the surroundings back on every way out of a run, also when an
@@ -153,11 +220,116 @@ private:
   int shown_ = 0; // the run starts the bar at 0
 };
 
-// Builds the outline of the document loaded in `reader` below `parent`
-// (kNoNode: the top level), counting levels from there.  `before` bytes of
-// the whole input come before this document, for the progress.
-void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
-                  PercentReporter &progress, int64_t before) {
+// The label of a token whose parts are all plain: its bytes joined as the
+// store keeps them, in the same shape LabelParts gives the decoded texts.
+class ByteLabel {
+public:
+  std::span<const std::string_view> Parts(const xml::StreamToken &token) {
+    n_ = 0;
+    parts_[n_++] = AsChars(token.name);
+    if (!token.value.empty()) {
+      parts_[n_++] = " = ";
+      parts_[n_++] = AsChars(token.value);
+    }
+    if (!token.attributes.empty()) {
+      parts_[n_++] = " **** ";
+      parts_[n_++] = AsChars(token.attributes);
+    }
+    return {parts_.data(), n_};
+  }
+  uint32_t AttributeStart() const {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i + 1 < n_; ++i)
+      units += parts_[i].size();
+    return static_cast<uint32_t>(units);
+  }
+
+private:
+  std::array<std::string_view, 5> parts_;
+  std::size_t n_ = 0;
+};
+
+// Makes the nodes of one document: labels straight from the bytes where
+// they are plain, through the decoded texts where not.
+class DocumentFiller {
+public:
+  DocumentFiller(xml::StreamReader &reader, OutlineStore &tree)
+      : reader_(reader), tree_(tree),
+        latin1_(reader.TextEncoding() == xml::Encoding::Latin1) {}
+
+  // A start tag (container) or a leaf, below `parent`.
+  NodeHandle Add(NodeHandle parent, const xml::StreamToken &token, int image) {
+    const bool leaf = token.kind == xtLeaf;
+    if (IsPlain(token.body, latin1_)) {
+      const NodeHandle node =
+          tree_.AddChildLatin1(parent, bytes_.Parts(token), image);
+      // The label alone cannot tell where a value ends and the attribute
+      // text starts when both may hold the separator.
+      if (leaf && !token.value.empty() && !token.attributes.empty())
+        tree_.NoteAttributeStart(node, bytes_.AttributeStart());
+      return node;
+    }
+    reader_.Texts(token, name_, value_, attributes_);
+    if (!leaf)
+      return tree_.AddChildJoined(parent, text_.Container(name_, attributes_),
+                                  image);
+    const NodeHandle node = tree_.AddChildJoined(
+        parent, text_.Leaf(name_, value_, attributes_), image);
+    if (!value_.IsEmpty() && !attributes_.IsEmpty())
+      tree_.NoteAttributeStart(node, text_.AttributeStart());
+    return node;
+  }
+
+  // The raw text of a description, as the document holds it from `from` up
+  // to the reader's position; false when it cannot be read.
+  bool AddRaw(NodeHandle parent, int64_t from) {
+    Bytes raw;
+    if (!reader_.Raw(from, raw))
+      return false;
+    NodeHandle text;
+    if (latin1_ || !HasHighByte(raw)) {
+      // Each byte is its unit; the store stops at a NUL as a text does.
+      LabelView view;
+      view.narrow = raw.data();
+      view.length = static_cast<uint32_t>(raw.size());
+      text = tree_.AddChild(parent, view);
+    } else {
+      const auto n = static_cast<int32_t>(raw.size());
+      if (description_.capacity < n + 1)
+        description_.SetCapacity(
+            static_cast<int32_t>(std::min<int64_t>(
+                int64_t{n} + 1000, std::numeric_limits<int32_t>::max())),
+            false);
+      description_.Terminate(xml::DecodeText(reader_.TextEncoding(), raw.data(),
+                                             n, description_.buffer));
+      text = tree_.AddChild(parent, View(description_));
+    }
+    // Raw text whose parent is no DESC element (a stray end tag made it) is
+    // noted, so readers of the outline can tell it apart.
+    if (!IsDescriptionLabel(tree_.GetText(parent)))
+      tree_.NoteRawText(text);
+    return true;
+  }
+
+private:
+  xml::StreamReader &reader_;
+  OutlineStore &tree_;
+  bool latin1_;
+  ByteLabel bytes_;
+  LabelParts text_;
+  cvexString name_;
+  cvexString value_;
+  cvexString attributes_;
+  cvexString description_;
+};
+
+// Builds the outline of the document in `reader` below `parent` (kNoNode:
+// the top level), counting levels from there.  `before` bytes of the whole
+// input come before this document, for the progress.  False when the
+// source failed on the way; the nodes made so far stay.
+bool FillDocument(xml::StreamReader &reader, OutlineStore &tree,
+                  NodeHandle parent, PercentReporter &progress,
+                  int64_t before) {
   std::array<NodeHandle, kMaxDepth + 1> stack;
   stack.fill(kNoNode);
   stack[0] = parent;
@@ -165,86 +337,104 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
   bool capturing = false;
   // No DESC start tag seen yet in this document: a DESC end tag then has
   // nothing to copy from, and makes no text node (it only closes a level).
-  int32_t captureStart = -1;
+  int64_t captureStart = -1;
+  DocumentFiller filler(reader, tree);
+  xml::StreamToken token;
 
-  unsigned char kind = 0;
-  cvexString name;
-  cvexString value;
-  cvexString attributes;
-  cvexString description;
-  int32_t copied = 0;
-  LabelParts label;
-
-  while (reader.NextToken(kind, name, value, attributes)) {
-    switch (kind) {
+  while (reader.Next(token)) {
+    switch (token.kind) {
     case xtOpen: {
       // A processing instruction or document type declaration has no end
       // tag: it is a leaf, or everything after it would nest below it.
-      if (IsDeclarationLike(name)) {
+      if (IsDeclarationLike(token.name)) {
         if (!capturing)
-          tree.AddChildJoined(stack[depth], label.Container(name, attributes),
-                              kLeafImage);
+          filler.Add(stack[depth], token, kLeafImage);
         break;
       }
-      const bool startsDescription = IsDesc(name);
-      if (startsDescription)
+      const bool startsDescription = IsDesc(token.name);
+      if (startsDescription) {
         captureStart = reader.Position();
+        reader.KeepFrom(captureStart);
+      }
       if (!capturing) {
         if (++depth > kMaxDepth)
           depth = kMaxDepth;
-        // Both picture indexes are set as the node is made.
-        stack[depth] = tree.AddChildJoined(stack[depth - 1],
-                                           label.Container(name, attributes),
-                                           kContainerImage);
+        stack[depth] = filler.Add(stack[depth - 1], token, kContainerImage);
       }
       if (startsDescription)
         capturing = true;
       break;
     }
     case xtClose:
-      if (IsDesc(name)) {
+      // A DESC end tag copies from the last DESC start, even a stray one.
+      if (IsDesc(token.name)) {
         capturing = false;
-        if (captureStart >= 0) {
-          const int64_t needed = int64_t{reader.Position()} - captureStart + 1;
-          if (needed > description.capacity) {
-            const int64_t grown = needed + 1000;
-            description.SetCapacity(
-                static_cast<int32_t>(std::min<int64_t>(
-                    grown, std::numeric_limits<int32_t>::max())),
-                false);
-          }
-          reader.CopyRaw(captureStart, description.buffer, copied);
-          description.Terminate(copied);
-          const NodeHandle text =
-              tree.AddChild(stack[depth], View(description));
-          // Raw text whose parent is no DESC element (a stray end tag made
-          // it) is noted, so readers of the outline can tell it apart.
-          if (!IsDescriptionLabel(tree.GetText(stack[depth])))
-            tree.NoteRawText(text);
-        }
+        if (captureStart >= 0 && !filler.AddRaw(stack[depth], captureStart))
+          return false;
+        reader.KeepFrom(-1);
       }
       if (!capturing && --depth < 0)
         depth = 0;
       break;
     case xtLeaf:
-      if (!capturing) {
-        const NodeHandle leaf = tree.AddChildJoined(
-            stack[depth], label.Leaf(name, value, attributes), kLeafImage);
-        // The label alone cannot tell where a value ends and the attribute
-        // text starts when both may hold the separator.
-        if (!value.IsEmpty() && !attributes.IsEmpty())
-          tree.NoteAttributeStart(leaf, label.AttributeStart());
-      }
+      if (!capturing)
+        filler.Add(stack[depth], token, kLeafImage);
       break;
     default: // comments make no node
       break;
     }
-    progress.Update(before + reader.Position());
-    // A DESC end tag copies from the last DESC start, even a stray one, so
-    // only the bytes before it are done with.
-    reader.ReleaseBefore(captureStart >= 0 ? captureStart : reader.Position());
+    progress.Update(before + reader.SourceDone());
   }
-  reader.Close();
+  return !reader.Failed();
+}
+
+// A member of a package as a source of bytes, read again from the start
+// when asked to.
+class MemberSource : public xml::ByteSource {
+public:
+  MemberSource(const package::Package &pkg, std::size_t member,
+               std::unique_ptr<package::MemberStream> stream)
+      : pkg_(pkg), member_(member), stream_(std::move(stream)) {}
+  bool Read(unsigned char *into, std::size_t room, std::size_t &got) override {
+    return stream_->Read(into, room, got);
+  }
+  int64_t Size() const override {
+    return static_cast<int64_t>(stream_->Size());
+  }
+  std::unique_ptr<xml::ByteSource> Reopen() const override {
+    std::unique_ptr<package::MemberStream> again = pkg_.OpenMember(member_);
+    if (!again)
+      return nullptr;
+    return std::make_unique<MemberSource>(pkg_, member_, std::move(again));
+  }
+
+private:
+  const package::Package &pkg_;
+  std::size_t member_;
+  std::unique_ptr<package::MemberStream> stream_;
+};
+
+// The bytes of a package's member become its subtree below `member`.
+// False when the member turns out damaged (its data, size or CRC, found at
+// the latest at its end).
+bool FillMember(const package::Package &pkg, std::size_t i, OutlineStore &tree,
+                NodeHandle member, PercentReporter &progress, int64_t before,
+                std::size_t buffer) {
+  std::unique_ptr<package::MemberStream> stream = pkg.OpenMember(i);
+  if (!stream)
+    return false;
+  MemberSource source(pkg, i, std::move(stream));
+  xml::StreamReader reader(source, buffer);
+  switch (reader.Start()) {
+  case xml::StreamReader::Status::Ready:
+    return FillDocument(reader, tree, member, progress, before);
+  case xml::StreamReader::Status::TooLarge:
+    // As ever: a member whose UTF-8 form does not fit shows no outline.
+    return true;
+  case xml::StreamReader::Status::CouldNotRead:
+    break;
+  }
+  return false;
 }
 
 // One node per member below `parent` (kNoNode: the top level): a
@@ -253,23 +443,25 @@ void FillDocument(cvexXML &reader, OutlineStore &tree, NodeHandle parent,
 // one at a time.  `before` bytes of the whole input come before the
 // package's documents, for the progress.
 void FillPackage(package::Package &pkg, OutlineStore &tree, NodeHandle parent,
-                 PercentReporter &progress, int64_t before) {
-  cvexDynamicArrayTemplate<unsigned char> bytes;
+                 PercentReporter &progress, int64_t before,
+                 std::size_t buffer) {
   const std::vector<package::Member> &members = pkg.Members();
   for (std::size_t i = 0; i < members.size(); ++i) {
     const package::Member &m = members[i];
     const std::u16string_view name = m.name;
-    if (m.kind == package::MemberKind::Document && m.readable &&
-        pkg.Read(i, bytes)) {
+    if (m.kind == package::MemberKind::Document && m.readable) {
+      // A member is streamed into the outline as it is inflated; one found
+      // damaged on the way leaves no trace of it but its unreadable leaf.
+      const OutlineStore::Checkpoint start = tree.Save();
       const std::u16string_view parts[] = {name};
       const NodeHandle member =
           tree.AddChildJoined(parent, parts, kContainerImage);
       tree.NoteMember(member);
-      cvexXML reader;
-      reader.LoadDocument(bytes); // takes the bytes; freed with the reader
-      FillDocument(reader, tree, member, progress, before);
-      before += static_cast<int64_t>(m.size);
-      continue;
+      if (FillMember(pkg, i, tree, member, progress, before, buffer)) {
+        before += static_cast<int64_t>(m.size);
+        continue;
+      }
+      tree.Restore(start);
     }
     const bool unreadable =
         !m.readable || m.kind == package::MemberKind::Document;
@@ -296,13 +488,14 @@ int64_t DocumentBytes(const package::Package &pkg) {
 // What a package's opening means for the build; Opened fills the outline.
 BuildStatus FromPackage(package::Package::OpenStatus opened,
                         package::Package &pkg, OutlineStore &tree,
-                        ProgressSink &progress, bool &done) {
+                        ProgressSink &progress, bool &done,
+                        std::size_t buffer) {
   done = true;
   switch (opened) {
   case package::Package::OpenStatus::Opened: {
     PercentReporter percent(progress, DocumentBytes(pkg));
     tree.MarkPackage();
-    FillPackage(pkg, tree, kNoNode, percent, 0);
+    FillPackage(pkg, tree, kNoNode, percent, 0, buffer);
     return BuildStatus::Built;
   }
   case package::Package::OpenStatus::TooLarge:
@@ -317,14 +510,27 @@ BuildStatus FromPackage(package::Package::OpenStatus opened,
   return BuildStatus::Built;
 }
 
-BuildStatus FromDocument(cvexXML &reader, OutlineStore &tree,
-                         ProgressSink &progress) {
-  if (reader.content.count == 0) {
-    reader.Close();
-    return BuildStatus::Empty;
+// A document streamed from `source` as the whole outline.  A source that
+// fails on the way leaves the outline empty, as a file that cannot be read
+// does.
+BuildStatus FromDocument(xml::ByteSource &source, OutlineStore &tree,
+                         ProgressSink &progress, std::size_t buffer) {
+  xml::StreamReader reader(source, buffer);
+  switch (reader.Start()) {
+  case xml::StreamReader::Status::Ready:
+    break;
+  case xml::StreamReader::Status::TooLarge:
+    return BuildStatus::TooLarge;
+  case xml::StreamReader::Status::CouldNotRead:
+    return BuildStatus::CouldNotOpen;
   }
-  PercentReporter percent(progress, reader.content.count);
-  FillDocument(reader, tree, kNoNode, percent, 0);
+  if (reader.Empty())
+    return BuildStatus::Empty;
+  PercentReporter percent(progress, source.Size());
+  if (!FillDocument(reader, tree, kNoNode, percent, 0)) {
+    tree.Clear();
+    return BuildStatus::CouldNotOpen;
+  }
   return BuildStatus::Built;
 }
 
@@ -351,7 +557,8 @@ FileOutcome FillFile(const QString &path, OutlineStore &tree,
     const NodeHandle file =
         tree.AddChildJoined(kNoNode, parts, kContainerImage);
     tree.NoteMember(file);
-    FillPackage(pkg, tree, file, progress, done);
+    FillPackage(pkg, tree, file, progress, done,
+                xml::StreamReader::kDefaultBuffer);
     done += documents;
     return FileOutcome::Added;
   }
@@ -363,29 +570,32 @@ FileOutcome FillFile(const QString &path, OutlineStore &tree,
   case package::Package::OpenStatus::CouldNotOpen:
     return FileOutcome::Unreadable;
   }
-  cvexXML reader;
-  switch (reader.OpenDocument(filePath)) {
-  case cvexXML::LoadResult::Loaded:
-    break;
-  case cvexXML::LoadResult::TooLarge:
-    return FileOutcome::TooLarge;
-  case cvexXML::LoadResult::CouldNotOpen:
+  xml::FileSource source;
+  if (!source.Open(std::u16string_view(
+          filePath.buffer, static_cast<std::size_t>(filePath.Length()))))
     return platform::DiagnoseFile(filePath.buffer) ==
                    platform::FileProblem::TooLarge
                ? FileOutcome::TooLarge
                : FileOutcome::Unreadable;
-  }
-  const int64_t bytes = reader.content.count;
-  if (done + bytes > kLimit)
+  xml::StreamReader reader(source);
+  switch (reader.Start(kLimit - done)) {
+  case xml::StreamReader::Status::Ready:
+    break;
+  case xml::StreamReader::Status::TooLarge:
     return FileOutcome::TooLarge;
+  case xml::StreamReader::Status::CouldNotRead:
+    return FileOutcome::Unreadable;
+  }
+  const OutlineStore::Checkpoint start = tree.Save();
   const std::u16string_view parts[] = {name};
   const NodeHandle file = tree.AddChildJoined(kNoNode, parts, kContainerImage);
   tree.NoteMember(file);
-  if (bytes > 0)
-    FillDocument(reader, tree, file, progress, done);
-  else
-    reader.Close();
-  done += bytes;
+  if (!reader.Empty() && !FillDocument(reader, tree, file, progress, done)) {
+    tree.Restore(start);
+    return FileOutcome::Unreadable;
+  }
+  // Read to its end, the reader stands at the length of the document.
+  done += reader.Position();
   return FileOutcome::Added;
 }
 
@@ -469,18 +679,18 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
   package::Package pkg;
   bool done = false;
   const BuildStatus packaged =
-      FromPackage(pkg.Open(filePath), pkg, tree, progress, done);
+      FromPackage(pkg.Open(filePath), pkg, tree, progress, done,
+                  xml::StreamReader::kDefaultBuffer);
   if (done)
     return packaged;
 
-  cvexXML reader;
-  switch (reader.OpenDocument(filePath)) {
-  case cvexXML::LoadResult::Loaded:
-    return FromDocument(reader, tree, progress);
-  case cvexXML::LoadResult::TooLarge:
-    return BuildStatus::TooLarge;
-  case cvexXML::LoadResult::CouldNotOpen:
-    break;
+  xml::FileSource source;
+  if (source.Open(std::u16string_view(
+          filePath.buffer, static_cast<std::size_t>(filePath.Length())))) {
+    const BuildStatus built =
+        FromDocument(source, tree, progress, xml::StreamReader::kDefaultBuffer);
+    if (built != BuildStatus::CouldNotOpen)
+      return built;
   }
   return platform::DiagnoseFile(filePath.buffer) ==
                  platform::FileProblem::TooLarge
@@ -490,7 +700,7 @@ BuildStatus BuildOutline(const cvexString &path, OutlineStore &tree,
 
 BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
                                   OutlineStore &tree, ProgressSink &progress,
-                                  BusyIndicator &busy) {
+                                  BusyIndicator &busy, const ReadShape &shape) {
   RunGuard guard(tree, progress, busy);
   guard.BeginTree();
   tree.Clear();
@@ -498,6 +708,8 @@ BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
   progress.SetVisible(true);
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
     return BuildStatus::TooLarge;
+  const std::size_t buffer =
+      shape.buffer ? shape.buffer : xml::StreamReader::kDefaultBuffer;
 
   package::Package pkg;
   bool done = false;
@@ -505,18 +717,12 @@ BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
       FromPackage(package::LooksLikePackage(bytes)
                       ? pkg.OpenMemory(bytes)
                       : package::Package::OpenStatus::NotAPackage,
-                  pkg, tree, progress, done);
+                  pkg, tree, progress, done, buffer);
   if (done)
     return packaged;
 
-  cvexDynamicArrayTemplate<unsigned char> copy;
-  copy.Resize(static_cast<int32_t>(bytes.size()), false);
-  if (!bytes.empty())
-    std::memcpy(copy.data, bytes.data(), bytes.size());
-  cvexXML reader;
-  if (reader.LoadDocument(copy) == cvexXML::LoadResult::TooLarge)
-    return BuildStatus::TooLarge;
-  return FromDocument(reader, tree, progress);
+  xml::MemorySource source(bytes, shape.firstPiece, shape.piece);
+  return FromDocument(source, tree, progress, buffer);
 }
 
 BuildStatus BuildOutlineFromFiles(std::span<const QString> paths,

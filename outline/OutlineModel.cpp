@@ -23,51 +23,54 @@ OutlineModel::OutlineModel(OutlineStore &store, QObject *parent)
       StoreObserver{[this] { beginResetModel(); }, [this] { EndReset(); }});
 }
 
-void OutlineModel::SetTopLevelChunk(uint32_t chunk) {
+void OutlineModel::SetTopLevelWindow(uint32_t rows) {
   beginResetModel();
-  topChunk_ = chunk;
+  topWindow_ = rows;
   EndReset();
 }
 
 void OutlineModel::EndReset() {
-  topFetched_ = std::min(store_.ChildCount(kNoNode), topChunk_);
-  // Whoever hears of a change may ask for more rows at once; they come on
-  // the next request, once the change is over for everyone.
-  notifying_ = true;
+  topBase_ = 0;
   endResetModel();
-  notifying_ = false;
 }
 
 uint32_t OutlineModel::TopLevelRows() const {
   const uint32_t all = store_.ChildCount(kNoNode);
-  return topChunk_ == 0 ? all : std::min(all, topFetched_);
+  if (topWindow_ == 0)
+    return all;
+  return all > topBase_ ? std::min(all - topBase_, topWindow_) : 0;
 }
 
-bool OutlineModel::canFetchMore(const QModelIndex &parent) const {
-  return !notifying_ && !parent.isValid() &&
-         TopLevelRows() < store_.ChildCount(kNoNode);
-}
-
-void OutlineModel::fetchMore(const QModelIndex &parent) {
-  if (!canFetchMore(parent))
-    return;
+void OutlineModel::MoveTopLevelWindow(uint32_t first) {
   const uint32_t all = store_.ChildCount(kNoNode);
-  const uint32_t more = std::min(all, topFetched_ + topChunk_);
-  notifying_ = true;
-  beginInsertRows(QModelIndex(), ClampRows(topFetched_), ClampRows(more - 1));
-  topFetched_ = more;
-  endInsertRows();
-  notifying_ = false;
-}
-
-void OutlineModel::FetchTopLevelRow(uint32_t row) {
-  if (topChunk_ == 0 || row < topFetched_ || row >= store_.ChildCount(kNoNode))
+  if (topWindow_ == 0 || all <= topWindow_)
     return;
-  notifying_ = true;
-  beginInsertRows(QModelIndex(), ClampRows(topFetched_), ClampRows(row));
-  topFetched_ = row + 1;
-  endInsertRows();
-  notifying_ = false;
+  first = std::min(first, all - topWindow_);
+  if (first == topBase_)
+    return;
+  emit layoutAboutToBeChanged();
+  // The views' current, selected and expanded rows stay where they are if
+  // the window still holds them, and are gone otherwise; below the top
+  // level only the parent's row changes, which parent() works out anew.
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex &index : before) {
+    const NodeHandle node = NodeFromIndex(index);
+    NodeHandle top = node;
+    while (top != kNoNode && store_.Parent(top) != kNoNode)
+      top = store_.Parent(top);
+    const uint32_t row = top == kNoNode ? 0 : store_.Row(top);
+    if (top == kNoNode || row < first || row - first >= topWindow_)
+      after << QModelIndex();
+    else if (top == node)
+      after << createIndex(ClampRows(row - first), 0, quintptr{node});
+    else
+      after << index;
+  }
+  topBase_ = first;
+  changePersistentIndexList(before, after);
+  emit layoutChanged();
 }
 
 OutlineModel::~OutlineModel() { store_.SetObserver(StoreObserver()); }
@@ -92,9 +95,12 @@ NodeHandle OutlineModel::NodeFromIndex(const QModelIndex &index) const {
 QModelIndex OutlineModel::IndexFromNode(NodeHandle node) const {
   if (node >= store_.GetCount())
     return QModelIndex();
-  const uint32_t row = store_.Row(node);
-  if (store_.Parent(node) == kNoNode && row >= TopLevelRows())
-    return QModelIndex(); // not fetched yet
+  uint32_t row = store_.Row(node);
+  if (store_.Parent(node) == kNoNode) {
+    if (row < topBase_ || row - topBase_ >= TopLevelRows())
+      return QModelIndex(); // outside the window
+    row -= topBase_;
+  }
   return createIndex(ClampRows(row), 0, quintptr{node});
 }
 
@@ -108,9 +114,13 @@ QModelIndex OutlineModel::index(int row, int column,
     if (parentNode == kNoNode)
       return QModelIndex();
   }
-  if (parentNode == kNoNode && static_cast<uint32_t>(row) >= TopLevelRows())
-    return QModelIndex();
-  const NodeHandle node = store_.Child(parentNode, static_cast<uint32_t>(row));
+  uint32_t storeRow = static_cast<uint32_t>(row);
+  if (parentNode == kNoNode) {
+    if (storeRow >= TopLevelRows())
+      return QModelIndex();
+    storeRow += topBase_;
+  }
+  const NodeHandle node = store_.Child(parentNode, storeRow);
   if (node == kNoNode)
     return QModelIndex();
   return createIndex(row, 0, quintptr{node});
@@ -156,6 +166,7 @@ QVariant OutlineModel::data(const QModelIndex &index, int role) const {
     return store_.SelectedIndex(node);
   case AnnotationRole:
   case AnnotationAlertRole:
+  case AnnotationColorRole:
     return annotationProvider_ ? annotationProvider_(node, role) : QVariant();
   default:
     return QVariant();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -75,10 +76,7 @@ Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
     units = std::max(units, n);
     chunks.reserve(chunks.size() + 1);
     capacities.reserve(capacities.size() + 1);
-    chunks.push_back(
-        std::make_unique_for_overwrite<Unit[]>(units + kNarrowLabelSlack));
-    platform::AdviseLargePages(chunks.back().get(),
-                               (units + kNarrowLabelSlack) * sizeof(Unit));
+    chunks.push_back(platform::MakeLargeArray<Unit>(units + kNarrowLabelSlack));
     capacities.push_back(units);
     target = chunks.size() - 1;
     // A huge label gets a chunk of its own; small labels keep filling the
@@ -137,12 +135,14 @@ void OutlineStore::Clear() {
   generation_ = NextGeneration(generation_);
   count_ = 0;
   // Swap with empties so the memory really goes back.
-  std::vector<std::unique_ptr<Node[]>>().swap(nodes_);
+  std::vector<platform::LargeArray<Node>>().swap(nodes_);
   narrow_ = Arena<unsigned char>();
   wide_ = Arena<char16_t>();
   std::vector<std::unique_ptr<NodeRef[]>>().swap(data_);
   std::vector<LabelNote>().swap(notes_);
   std::vector<NodeHandle>().swap(rightmost_);
+  shared_.reset();
+  sharedSlots_ = 0;
   longestLabel_ = deepestNode_ = 0;
   firstChunkCapacity_ = 0;
   package_ = false;
@@ -180,7 +180,7 @@ void OutlineStore::RoomForNode(NodeHandle node) {
     const uint32_t capacity =
         node == 0 ? kFirstChunkNodes
                   : std::min(firstChunkCapacity_ * 2, kNodeChunk);
-    auto grown = std::make_unique_for_overwrite<Node[]>(capacity);
+    auto grown = platform::MakeLargeArray<Node>(capacity);
     std::copy_n(node > 0 ? nodes_[0].get() : grown.get(), node, grown.get());
     if (nodes_.empty())
       nodes_.push_back(std::move(grown));
@@ -192,8 +192,7 @@ void OutlineStore::RoomForNode(NodeHandle node) {
   if ((node & (kNodeChunk - 1)) != 0)
     return;
   nodes_.reserve(nodes_.size() + 1);
-  nodes_.push_back(std::make_unique_for_overwrite<Node[]>(kNodeChunk));
-  platform::AdviseLargePages(nodes_.back().get(), kNodeChunk * sizeof(Node));
+  nodes_.push_back(platform::MakeLargeArray<Node>(kNodeChunk));
 }
 
 template <bool Wide, typename Fill>
@@ -217,10 +216,19 @@ NodeHandle OutlineStore::Append(NodeHandle parent, std::size_t length,
   if constexpr (Wide) {
     fill(wide_.Reserve(length, record.chunk, record.offset));
     record.chunk |= kWideBit;
+  } else if constexpr (std::is_invocable_v<Fill, Node &>) {
+    fill(record); // places the label itself
   } else {
+    const bool mayShare = length > 0 && length <= kLongestSharedLabel;
+    if (mayShare)
+      RoomForShared();
     unsigned char *dst = narrow_.Reserve(length, record.chunk, record.offset);
     fill(dst);
     std::memset(dst + length, 0, kNarrowLabelSlack);
+    // Small labels always go to the end of the current chunk, so the room
+    // taken by one met before is simply handed back.
+    if (mayShare && FindShared(dst, length, record.chunk, record.offset))
+      narrow_.used -= length;
   }
   // Nothing below can throw: the store changes only now.
   At(node) = record;
@@ -338,6 +346,236 @@ NodeHandle OutlineStore::AddChildJoined(
         }
       },
       image);
+}
+
+namespace {
+
+// Loads that never reach past [p, p + n): the words of a part that lies in
+// a reader's buffer, where nothing may be read beyond it.
+inline uint64_t Load64(const void *p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+inline uint64_t Load32(const void *p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+
+// The last 1..15 bytes of a piece as two words (a few of them may count
+// twice, which only matters for the hash, never for equality).
+inline void TailWords(const unsigned char *p, std::size_t n, uint64_t &w0,
+                      uint64_t &w1) {
+  if (n >= 8) {
+    w0 = Load64(p);
+    w1 = Load64(p + n - 8);
+  } else if (n >= 4) {
+    w0 = Load32(p) | Load32(p + n - 4) << 32;
+    w1 = n;
+  } else {
+    w0 = uint64_t{p[0]} | uint64_t{p[n / 2]} << 8 | uint64_t{p[n - 1]} << 16;
+    w1 = n;
+  }
+}
+
+constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kOther = 0xC2B2AE3D27D4EB4Full;
+
+// The hash of a label given as parts, read where they lie.
+uint64_t HashOfParts(std::span<const std::string_view> parts) {
+  uint64_t a = kOdd;
+  uint64_t b = kOther;
+  for (const std::string_view part : parts) {
+    const auto *p = reinterpret_cast<const unsigned char *>(part.data());
+    const std::size_t n = part.size();
+    a = (a ^ n) * kOther;
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      a = (a ^ Load64(p + i)) * kOdd;
+      b = (b ^ Load64(p + i + 8)) * kOther;
+      a ^= a >> 29;
+      b ^= b >> 31;
+    }
+    if (i < n) {
+      uint64_t w0 = 0;
+      uint64_t w1 = 0;
+      TailWords(p + i, n - i, w0, w1);
+      a = (a ^ w0) * kOdd;
+      b = (b ^ w1) * kOther;
+    }
+  }
+  const uint64_t h = (a ^ (b >> 32) ^ (b << 32)) * kOdd;
+  return h ^ (h >> 32);
+}
+
+bool SameAsParts(const unsigned char *label,
+                 std::span<const std::string_view> parts) {
+  for (const std::string_view part : parts) {
+    if (!part.empty() && std::memcmp(label, part.data(), part.size()) != 0)
+      return false;
+    label += part.size();
+  }
+  return true;
+}
+
+} // namespace
+
+// A label made of parts is looked for among the labels met before while
+// its parts still lie where they were cut from; only a new one is written.
+NodeHandle OutlineStore::AddChildLatin1(NodeHandle parent,
+                                        std::span<const std::string_view> parts,
+                                        int image) {
+  std::size_t length = 0;
+  for (const std::string_view part : parts)
+    length += part.size();
+  return Append<false>(
+      parent, length,
+      [this, parts, length](Node &record) {
+        SharedLabel *slot = nullptr;
+        uint64_t key = 0;
+        if (length > 0 && length <= kLongestSharedLabel) {
+          RoomForShared();
+          const uint64_t h = HashOfParts(parts);
+          slot = &shared_[h & (sharedSlots_ - 1)];
+          key = (h & 0xFFFF000000000000ull) | uint64_t{length} << 40;
+          if ((*slot & 0xFFFFFF0000000000ull) == key) {
+            const auto chunk = static_cast<uint16_t>((*slot >> 26) & 0x3FFF);
+            const auto offset = static_cast<uint32_t>(*slot & 0x3FFFFFF);
+            if (SameAsParts(narrow_.chunks[chunk].get() + offset, parts)) {
+              record.chunk = chunk;
+              record.offset = offset;
+              return;
+            }
+          }
+        }
+        unsigned char *dst =
+            narrow_.Reserve(length, record.chunk, record.offset);
+        for (const std::string_view part : parts) {
+          if (!part.empty())
+            std::memcpy(dst, part.data(), part.size());
+          dst += part.size();
+        }
+        std::memset(dst, 0, kNarrowLabelSlack);
+        if (slot)
+          *slot = key | uint64_t{record.chunk} << 26 | record.offset;
+      },
+      image);
+}
+
+namespace {
+
+// Two lanes of eight bytes each, so the multiplications do not wait on
+// each other.  The label is followed by zeroed slack, so the last word is
+// loaded whole and no byte past the label counts.
+uint64_t HashOfBytes(const unsigned char *p, std::size_t n) {
+  static_assert(kNarrowLabelSlack >= 16);
+  uint64_t a = n * kOdd;
+  uint64_t b = ~n * kOther;
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    uint64_t w0, w1;
+    std::memcpy(&w0, p + i, 8);
+    std::memcpy(&w1, p + i + 8, 8);
+    a = (a ^ w0) * kOdd;
+    b = (b ^ w1) * kOther;
+    a ^= a >> 29;
+    b ^= b >> 31;
+  }
+  if (i < n) {
+    uint64_t w0, w1;
+    std::memcpy(&w0, p + i, 8);
+    std::memcpy(&w1, p + i + 8, 8);
+    a = (a ^ w0) * kOdd;
+    b = (b ^ w1) * kOther;
+  }
+  const uint64_t h = (a ^ (b >> 32) ^ (b << 32)) * kOdd;
+  return h ^ (h >> 32);
+}
+
+} // namespace
+
+// The table starts small, so a tiny outline (a fuzz input, a hit list)
+// costs a tiny table, and doubles with the outline up to a fixed size; a
+// new table starts empty, which only costs a few labels stored twice.
+void OutlineStore::RoomForShared() {
+  constexpr std::size_t kFirst = 256;
+  constexpr std::size_t kMost = std::size_t{1} << 12;
+  if (sharedSlots_ >= kMost || count_ < 4 * sharedSlots_)
+    return;
+  const std::size_t grown = sharedSlots_ ? sharedSlots_ * 2 : kFirst;
+  shared_ = std::make_unique<SharedLabel[]>(grown);
+  sharedSlots_ = grown;
+}
+
+bool OutlineStore::FindShared(const unsigned char *label, std::size_t length,
+                              uint16_t &chunk, uint32_t &offset) {
+  static_assert(kMaxArenaBytes <= (std::size_t{1} << 26) &&
+                kBorrowedBit <= (1u << 14) && kLongestSharedLabel < 256);
+  const uint64_t h = HashOfBytes(label, length);
+  SharedLabel &slot = shared_[h & (sharedSlots_ - 1)];
+  const uint64_t key = (h & 0xFFFF000000000000ull) | uint64_t{length} << 40;
+  if ((slot & 0xFFFFFF0000000000ull) == key) {
+    const auto atChunk = static_cast<uint16_t>((slot >> 26) & 0x3FFF);
+    const auto atOffset = static_cast<uint32_t>(slot & 0x3FFFFFF);
+    if (std::memcmp(narrow_.chunks[atChunk].get() + atOffset, label, length) ==
+        0) {
+      chunk = atChunk;
+      offset = atOffset;
+      return true;
+    }
+  }
+  slot = key | uint64_t{chunk} << 26 | offset;
+  return false;
+}
+
+OutlineStore::Checkpoint OutlineStore::Save() const {
+  Checkpoint point;
+  point.generation = generation_;
+  point.count = count_;
+  point.narrowChunks = narrow_.chunks.size();
+  point.narrowCurrent = narrow_.current;
+  point.narrowUsed = narrow_.used;
+  point.wideChunks = wide_.chunks.size();
+  point.wideCurrent = wide_.current;
+  point.wideUsed = wide_.used;
+  point.notes = notes_.size();
+  point.rightmost = rightmost_;
+  point.longestLabel = longestLabel_;
+  point.deepestNode = deepestNode_;
+  return point;
+}
+
+void OutlineStore::Restore(const Checkpoint &point) {
+  if (point.generation != generation_ || point.count > count_)
+    throw std::invalid_argument("checkpoint of another outline");
+  StoreUpdate bracket(*this);
+  Changing();
+  for (NodeHandle n = point.count; n < count_; ++n) {
+    const std::size_t chunk = n >> kNodeChunkBits;
+    if (chunk < data_.size() && data_[chunk])
+      data_[chunk][n & (kNodeChunk - 1)] = NodeRef();
+  }
+  count_ = point.count;
+  if (!nodes_.empty())
+    nodes_.resize(std::max<std::size_t>(
+        1, (std::size_t{count_} + kNodeChunk - 1) >> kNodeChunkBits));
+  auto rewind = [](auto &arena, std::size_t chunks, std::size_t current,
+                   std::size_t used) {
+    arena.chunks.resize(chunks);
+    arena.capacities.resize(chunks);
+    arena.current = current;
+    arena.used = used;
+  };
+  rewind(narrow_, point.narrowChunks, point.narrowCurrent, point.narrowUsed);
+  rewind(wide_, point.wideChunks, point.wideCurrent, point.wideUsed);
+  notes_.resize(point.notes);
+  rightmost_ = point.rightmost;
+  longestLabel_ = point.longestLabel;
+  deepestNode_ = point.deepestNode;
+  // The table may point into the room just given back.
+  if (shared_)
+    std::fill_n(shared_.get(), sharedSlots_, SharedLabel{0});
 }
 
 NodeHandle OutlineStore::AddChild(NodeHandle parent, const char16_t *text) {
@@ -595,6 +833,7 @@ std::size_t OutlineStore::MemoryBytes() const {
     if (chunk)
       bytes += kNodeChunk * sizeof(NodeRef);
   bytes += notes_.capacity() * sizeof(LabelNote);
+  bytes += sharedSlots_ * sizeof(SharedLabel);
   bytes += rightmost_.capacity() * sizeof(NodeHandle);
   bytes += (childStart_.capacity() + children_.capacity() + rows_.capacity()) *
            sizeof(uint32_t);

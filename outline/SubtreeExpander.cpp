@@ -104,8 +104,12 @@ bool SubtreeExpander::ExpandSlice() {
       return false;
     }
     ++head_;
-    view_.SetExpanded(node, true);
-    ++done_;
+    // Only what changes counts: a leaf has nothing to open, an open node is
+    // open already.
+    if (children > 0 && !view_.IsExpanded(node)) {
+      view_.SetExpanded(node, true);
+      ++done_;
+    }
     shownRows_ += children;
     work += 1 + children;
     for (uint32_t row = 0; row < children; ++row) {

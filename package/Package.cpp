@@ -4,6 +4,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -156,28 +157,72 @@ Package::OpenStatus Package::Adopt(zip_t *archive, uint64_t archiveSize) {
   return OpenStatus::Opened;
 }
 
-bool Package::Read(size_t member,
-                   cvexDynamicArrayTemplate<unsigned char> &bytes) {
-  bytes.Free();
+std::unique_ptr<MemberStream> Package::OpenMember(size_t member) const {
   if (archive_ == nullptr || member >= members_.size() ||
       !members_[member].readable)
-    return false;
+    return nullptr;
   const Member &m = members_[member];
   zip_file_t *file = zip_fopen_index(archive_, m.entry, 0);
   if (file == nullptr)
+    return nullptr;
+  return std::unique_ptr<MemberStream>(new MemberStream(file, m.size));
+}
+
+MemberStream::~MemberStream() {
+  if (file_ != nullptr)
+    zip_fclose(file_);
+}
+
+bool MemberStream::Read(unsigned char *into, std::size_t room,
+                        std::size_t &got) {
+  got = 0;
+  if (failed_)
     return false;
-  bytes.Resize(int32_t(m.size), false);
-  bool ok = true;
-  for (uint64_t done = 0; ok && done < m.size;) {
-    const zip_int64_t n = zip_fread(file, bytes.data + done, m.size - done);
-    ok = n > 0;
-    done += ok ? uint64_t(n) : 0;
+  if (done_ == size_) {
+    failed_ = !Finish();
+    return !failed_;
   }
-  // Asking for one byte more: any byte means the size lied, and reaching
-  // the end is where libzip compares the CRC and the size.
+  const zip_int64_t n =
+      zip_fread(file_, into, std::min<uint64_t>(room, size_ - done_));
+  // Nothing before the declared size means fewer bytes than declared.
+  if (n <= 0) {
+    failed_ = true;
+    return false;
+  }
+  done_ += uint64_t(n);
+  got = std::size_t(n);
+  return true;
+}
+
+// Asking for one byte more: any byte means the size lied, and reaching the
+// end is where libzip compares the CRC and the size.
+bool MemberStream::Finish() {
+  if (file_ == nullptr)
+    return true; // checked before
   unsigned char extra = 0;
-  ok = ok && zip_fread(file, &extra, 1) == 0;
-  ok = zip_fclose(file) == 0 && ok;
+  bool ok = zip_fread(file_, &extra, 1) == 0;
+  ok = zip_fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  return ok;
+}
+
+bool Package::Read(size_t member,
+                   cvexDynamicArrayTemplate<unsigned char> &bytes) {
+  bytes.Free();
+  const std::unique_ptr<MemberStream> stream = OpenMember(member);
+  if (!stream)
+    return false;
+  const uint64_t size = stream->Size();
+  bytes.Resize(int32_t(size), false);
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < size;) {
+    std::size_t got = 0;
+    ok = stream->Read(bytes.data + done, size - done, got) && got > 0;
+    done += got;
+  }
+  // The final read checks the whole member and gives nothing.
+  std::size_t got = 0;
+  ok = ok && stream->Read(bytes.data, 0, got) && got == 0;
   if (!ok)
     bytes.Free();
   return ok;

@@ -9,9 +9,18 @@
 
 namespace platform {
 
+namespace {
+constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+} // namespace
+
+std::align_val_t LargeAlignment(std::size_t bytes) {
+  return std::align_val_t{bytes >= kWorthIt ? kLargePage
+                                            : alignof(std::max_align_t)};
+}
+
 void AdviseLargePages(void *block, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::size_t kWorthIt = std::size_t{4} << 20;
   if (!block || bytes < kWorthIt)
     return;
   // The advice covers whole pages: the part of the block that starts and

@@ -13,7 +13,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_tokens fuzz_entities fuzz_parse_number fuzz_parse_file_string
            fuzz_file_lines fuzz_outline fuzz_links fuzz_services fuzz_filter fuzz_package
-           fuzz_package_outline)
+           fuzz_package_outline fuzz_stream fuzz_compare)
 fi
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -45,11 +45,24 @@ for s in 1 2 3; do
   [ -f "$seeds/gen-$s.odx" ] ||
     python3 bench/gen_odx.py --size-mb 0.05 --seed "$s" -o "$seeds/gen-$s.odx" >/dev/null 2>&1
 done
+# The start of the sample in the wide encodings, so that the converting
+# reader is fed from the first input on.
+python3 - "$seeds" <<'PY'
+import os, sys
+text = open("samples/engine-ecu.odx", encoding="utf-8").read()[:160] + "\U0001F600</A>"
+for codec in ("utf-16", "utf-16-be", "utf-32-le"):
+    with open(os.path.join(sys.argv[1], "wide-%s.odx" % codec), "wb") as f:
+        f.write(text.encode(codec))
+PY
 
-# Package seeds: the real package and small ones packed from the XML seeds.
+# Package seeds: small ones packed from the start of the generated files
+# (every member rule is reached by a document of two kilobytes, and the
+# outline target then runs thousands of times a second), and for the
+# package reader alone also the real package.
 seeds_pdx="$work/seeds-pdx"
-mkdir -p "$seeds_pdx"
-cp tests/data/packages/*.pdx "$seeds_pdx/"
+seeds_pdx_real="$work/seeds-pdx-real"
+mkdir -p "$seeds_pdx" "$seeds_pdx_real"
+cp tests/data/packages/*.pdx "$seeds_pdx_real/"
 python3 - "$seeds" "$seeds_pdx" <<'PY'
 import os, sys, zipfile
 src, out = sys.argv[1:]
@@ -57,9 +70,13 @@ for s in (1, 2, 3):
     xml = os.path.join(src, "gen-%d.odx" % s)
     if not os.path.exists(xml):
         continue
+    with open(xml, "rb") as f:
+        head = f.read(2048 * s)
     with zipfile.ZipFile(os.path.join(out, "gen-%d.pdx" % s), "w") as z:
-        z.write(xml, "gen.odx-d", zipfile.ZIP_DEFLATED)
+        z.writestr("gen.odx-d", head, zipfile.ZIP_DEFLATED)
         z.writestr("index.xml", '<?xml version="1.0"?><CATALOG/>', zipfile.ZIP_STORED)
+        z.writestr("wide.odx", head[:600].decode("utf-8", "replace").encode("utf-16"),
+                   zipfile.ZIP_DEFLATED)
         z.writestr("jobs/", "")
         z.writestr("jobs/run.py", "pass\n", zipfile.ZIP_DEFLATED)
 PY
@@ -74,8 +91,12 @@ for t in "${targets[@]}"; do
   case "$t" in
     # Documents of a kilobyte reach every rule of the reader and the
     # builder; longer ones only slow each execution down.
-    fuzz_tokens|fuzz_outline|fuzz_filter) extra=("$seeds"); maxlen=1024 ;;
-    fuzz_package|fuzz_package_outline) extra=("$seeds_pdx"); maxlen=65536 ;;
+    fuzz_tokens|fuzz_outline|fuzz_filter|fuzz_compare) extra=("$seeds"); maxlen=1024 ;;
+    # Every input is read once per byte it holds, cut there.
+    fuzz_stream) extra=("$seeds"); maxlen=256 ;;
+    # A ZIP needs room for its central directory besides its members.
+    fuzz_package) extra=("$seeds_pdx" "$seeds_pdx_real"); maxlen=65536 ;;
+    fuzz_package_outline) extra=("$seeds_pdx"); maxlen=16384 ;;
     fuzz_links) extra=(-dict="$root/fuzz/links.dict"); maxlen=1024 ;;
     fuzz_services) extra=(-dict="$root/fuzz/services.dict" "$root/fuzz/seeds-services")
                    maxlen=1024 ;;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config libzip-dev
+  cmake ninja-build g++ pkg-config libzip-dev libglib2.0-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth time python3 bc unzip

@@ -44,14 +44,16 @@ public:
   // A label as a JSON string, for rows composed with Raw.
   void JsonText(const outline::LabelView &label) { JsonLabel(label); }
   void Raw(std::string_view text);
+  // A label escaped as a text line shows it, or as a JSON string (quotes
+  // included), for lines put together elsewhere.
+  void TextLabel(const outline::LabelView &label);
+  void JsonLabel(const outline::LabelView &label);
   bool Flush(); // false when the output could not be written
 
 private:
   static constexpr std::size_t kFlushAt = 1 << 20;
   void Unit(char32_t c);    // UTF-8
   void HexUnit(char32_t c); // backslash, u, four hex digits
-  void TextLabel(const outline::LabelView &label);
-  void JsonLabel(const outline::LabelView &label);
   void MaybeFlush() {
     if (buf_.size() >= kFlushAt)
       Flush();

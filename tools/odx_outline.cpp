@@ -15,6 +15,7 @@
 #include "platform/FileHandle.h"
 #include "platform/FileName.h"
 #include "platform/Folder.h"
+#include "tools/DiffListing.h"
 #include "tools/OutlineWriter.h"
 #include "tools/ServiceListing.h"
 
@@ -33,7 +34,8 @@ namespace {
 const char kUsage[] =
     "usage: odx-outline [--json] [--names] [--filter TERM | --refs | "
     "--unresolved | --problems | --bytes HEX | --services] [--count] "
-    "FILE... | FOLDER\n";
+    "FILE... | FOLDER\n"
+    "       odx-outline --diff [--json | --count] [--ignore TAG]... OLD NEW\n";
 
 // Exit status of --unresolved and --problems when at least one reference
 // resolves to nothing.
@@ -69,6 +71,8 @@ struct Options {
   std::string term;
   std::vector<uint8_t> bytes;
   std::vector<const char *> files;
+  bool diff = false;
+  tools::DiffRequest request; // --diff
 };
 
 bool ParseArguments(int argc, char **argv, Options &o) {
@@ -93,6 +97,12 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.listing = a[2] == 'r'   ? Listing::References
                   : a[2] == 'u' ? Listing::Unresolved
                                 : Listing::Problems;
+    } else if (std::strcmp(a, "--diff") == 0) {
+      o.diff = true;
+    } else if (std::strcmp(a, "--ignore") == 0) {
+      if (i + 1 >= argc)
+        return false;
+      o.request.ignoredTags.push_back(argv[++i]);
     } else if (std::strcmp(a, "--bytes") == 0) {
       if (i + 1 >= argc || o.listing != Listing::Outline)
         return false;
@@ -116,7 +126,18 @@ bool ParseArguments(int argc, char **argv, Options &o) {
       o.files.push_back(a);
     }
   }
-  return !o.files.empty();
+  if (o.diff) {
+    // A listing of one outline does not mix with a comparison of two.
+    if (o.files.size() != 2 || o.names || o.listing != Listing::Outline ||
+        (o.json && o.count))
+      return false;
+    o.request.oldPath = o.files[0];
+    o.request.newPath = o.files[1];
+    o.request.json = o.json;
+    o.request.count = o.count;
+    return true;
+  }
+  return !o.files.empty() && o.request.ignoredTags.empty();
 }
 
 void AssignQString(cvexString &s, const QString &q) {
@@ -331,7 +352,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    return Run(options);
+    return options.diff ? tools::RunDiff(options.request) : Run(options);
   } catch (const std::bad_alloc &) {
     std::fprintf(stderr, "odx-outline: out of memory\n");
   } catch (const std::exception &e) {

@@ -172,9 +172,13 @@ Encoding DetectEncoding(std::span<const unsigned char> bytes) {
   if (StartsWith(bytes, {0, 0, 0xFE, 0xFF}) ||
       StartsWith(bytes, {0, 0, 0, '<'}))
     return Encoding::Utf32BE;
-  if (StartsWith(bytes, {0xFF, 0xFE}) || StartsWith(bytes, {'<', 0, '?', 0}))
+  // Without a mark, a document still starts with '<': whatever follows it
+  // (a declaration, a comment, an element), its zero bytes give the width.
+  if (StartsWith(bytes, {0xFF, 0xFE}) ||
+      (bytes.size() >= 4 && bytes[0] == '<' && bytes[1] == 0 && bytes[3] == 0))
     return Encoding::Utf16LE;
-  if (StartsWith(bytes, {0xFE, 0xFF}) || StartsWith(bytes, {0, '<', 0, '?'}))
+  if (StartsWith(bytes, {0xFE, 0xFF}) ||
+      (bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == '<' && bytes[2] == 0))
     return Encoding::Utf16BE;
 
   const std::string_view head(reinterpret_cast<const char *>(bytes.data()),
@@ -216,6 +220,87 @@ bool ConvertToUtf8(Encoding encoding,
   std::swap(bytes.data, utf8.data);
   std::swap(bytes.count, utf8.count);
   return true;
+}
+
+std::size_t WideToUtf8::Convert(const unsigned char *in, std::size_t n,
+                                bool last, unsigned char *out, std::size_t room,
+                                std::size_t &used) {
+  std::size_t i = 0;
+  if (!started_) {
+    // The mark needs its whole length to be told from text.
+    const std::size_t markBytes =
+        encoding_ == Encoding::Utf32LE || encoding_ == Encoding::Utf32BE ? 4
+                                                                         : 2;
+    if (n < markBytes && !last) {
+      used = 0;
+      return 0;
+    }
+    i = MarkLength(encoding_, {in, n});
+    started_ = true;
+  }
+  const bool big =
+      encoding_ == Encoding::Utf16BE || encoding_ == Encoding::Utf32BE;
+  unsigned char *const start = out;
+  unsigned char *const end = out + room;
+  if (encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE) {
+    auto unit = [&](std::size_t k) {
+      return big ? char32_t(in[k] << 8 | in[k + 1])
+                 : char32_t(in[k + 1] << 8 | in[k]);
+    };
+    while (end - out >= 4) {
+      const std::size_t rest = n - i;
+      if (rest >= 2) {
+        const char32_t u = unit(i);
+        if (u < 0x80) { // most of a document
+          *out++ = static_cast<unsigned char>(u);
+          i += 2;
+          continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+          if (rest < 4 && !last)
+            break; // the low half may follow in the next piece
+          if (rest >= 4) {
+            const char32_t lo = unit(i + 2);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+              out =
+                  PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+              i += 4;
+              continue;
+            }
+          }
+        }
+        out = PutUtf8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
+        i += 2;
+      } else if (rest == 1 && last) {
+        out = PutUtf8(out, kReplacement);
+        i = n;
+      } else {
+        break;
+      }
+    }
+  } else {
+    while (end - out >= 4) {
+      const std::size_t rest = n - i;
+      if (rest >= 4) {
+        const char32_t u =
+            big ? char32_t(in[i]) << 24 | char32_t(in[i + 1]) << 16 |
+                      char32_t(in[i + 2]) << 8 | in[i + 3]
+                : char32_t(in[i + 3]) << 24 | char32_t(in[i + 2]) << 16 |
+                      char32_t(in[i + 1]) << 8 | in[i];
+        out = PutUtf8(out, (u >= 0xD800 && u <= 0xDFFF) || u > 0x10FFFF
+                               ? kReplacement
+                               : u);
+        i += 4;
+      } else if (rest > 0 && last) {
+        out = PutUtf8(out, kReplacement);
+        i = n;
+      } else {
+        break;
+      }
+    }
+  }
+  used = i;
+  return static_cast<std::size_t>(out - start);
 }
 
 int32_t DecodeText(Encoding encoding, const unsigned char *in, int32_t n,

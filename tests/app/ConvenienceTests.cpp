@@ -4,6 +4,7 @@
 #include "outline/OutlinePaths.h"
 #include "outline/SubtreeExpander.h"
 
+#include "app/WindowParts.h"
 #include "tests/app/WindowFakes.h"
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,11 +12,16 @@
 #include <QAction>
 #include <QClipboard>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QThread>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <QUrl>
 
@@ -170,7 +176,7 @@ private slots:
     for (const char *ext : {"odx", "odx-d", "odx-c", "odx-cs", "odx-v", "odx-f",
                             "odx-e", "odx-m", "odx-fd", "pdx"})
       QVERIFY2(matches(1, QStringLiteral("x.") + QLatin1String(ext)), ext);
-    QVERIFY(!matches(1, "notes.txt"));
+    QVERIFY(matches(1, "b.xml") && !matches(1, "notes.txt"));
     QVERIFY(matches(2, "delivery.pdx") && !matches(2, "a.odx"));
     QVERIFY(matches(3, "notes.txt"));
   }
@@ -206,10 +212,13 @@ private slots:
     auto w = ShownWindow();
     Browse(*w, kSmallFile);
     Search(*w, QStringLiteral("qxzj"));
-    QCOMPARE(StatusMessage(*w), QStringLiteral("No hits for qxzj"));
+    QCOMPARE(StatusMessage(*w), QStringLiteral("No hits for \"qxzj\""));
+    Search(*w, QStringLiteral(" = "));
+    QVERIFY(StatusMessage(*w).endsWith(" hits for \" = \""));
     Search(*w, QStringLiteral("short-name"));
     const uint32_t hits = w->ResultsStore().GetCount();
-    QCOMPARE(StatusMessage(*w), QString("%1 hits for short-name").arg(hits));
+    QCOMPARE(StatusMessage(*w),
+             QString("%1 hits for \"short-name\"").arg(hits));
     // Hits show their node's picture.
     for (uint32_t i = 0; i < hits; ++i)
       QCOMPARE(w->ResultsStore().ImageIndex(i),
@@ -224,6 +233,103 @@ private slots:
     QTest::keyClick(Items(*w), Qt::Key_Left);
     const QString label = Items(*w)->currentIndex().data().toString();
     QCOMPARE(spec->text(), label.section(' ', 0, 0));
+
+    // Opening another file, or failing to, leaves nothing of the old one:
+    // no hits, no message about them, no element name.
+    QLineEdit *path = Control<QLineEdit>(*w, "txtODXFilePath");
+    for (const QString &next : {kOtherFile, kCorpus + "/missing.odx"}) {
+      Search(*w, QStringLiteral("short-name"));
+      QTest::keyClick(w.get(), Qt::Key_F3);
+      QTest::keyClick(w.get(), Qt::Key_U,
+                      Qt::ControlModifier | Qt::ShiftModifier);
+      const QString before = StatusMessage(*w);
+      QVERIFY(!before.isEmpty() && !spec->text().isEmpty());
+      path->setText(next);
+      QTest::keyClick(path, Qt::Key_Return);
+      // Only what the new outline has to say (the folder offer).
+      QVERIFY2(StatusMessage(*w) != before, qPrintable(before));
+      if (next != kOtherFile)
+        QCOMPARE(StatusMessage(*w), QString());
+      QCOMPARE(spec->text(), QString());
+      QCOMPARE(w->ResultsStore().GetCount(), 0u);
+    }
+    QCOMPARE(messages.Texts(), QStringList{"Could not open file."});
+  }
+
+  // The corpus's two versions of one ECU, compared both ways: the markers,
+  // the change list walked with F3, Expand Changes, Copy Changes, Esc.
+  void comparingWalksTheChangesOfTwoVersions() {
+    const QString older = kCorpus + "/odxtools__somersault__somersault.odx-d";
+    const QString newer =
+        kCorpus + "/odxtools__somersault_modified__somersault.odx-d";
+    auto w = ShownWindow();
+    Browse(*w, newer);
+    chooser.answer = older;
+    QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
+    QLabel *counts = Control<QLabel>(*w, "lblComparing");
+    QCOMPARE(counts->text(),
+             "5 added, 0 removed, 2 changed, 2 renamed against " +
+                 QFileInfo(older).fileName());
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    auto note = [](const QModelIndex &i) {
+      return i.data(outline::OutlineModel::AnnotationRole).toString();
+    };
+    const QStringList expected{"added",
+                               "added",
+                               "was session_start",
+                               "was session_stop",
+                               "changed",
+                               "changed",
+                               "added",
+                               "added",
+                               "added"};
+    for (const QString &says : expected) {
+      QTest::keyClick(w.get(), Qt::Key_F3);
+      QVERIFY2(note(Items(*w)->currentIndex()).endsWith(says),
+               qPrintable(note(Items(*w)->currentIndex())));
+    }
+    QVERIFY(w->ItemsStore()
+                .GetText(CurrentItem(*w))
+                .toQString()
+                .startsWith("ECU-VARIANT"));
+    // The branches above changes carry a quiet mark, closed or open.
+    QVERIFY(note(w->ItemsModel().index(0, 0)).endsWith(QChar(0x2022)));
+    Items(*w)->collapseAll();
+    Trigger(*w, "actExpandChanges");
+    QVERIFY(Items(*w)->isExpanded(w->ItemsModel().IndexFromNode(
+        w->ItemsStore().Parent(CurrentItem(*w)))));
+    Trigger(*w, "actCopyChanges");
+    const QStringList lines =
+        QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines[2], "= ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+                       "BASE-VARIANT[somersault_base_variant]/DIAG-COMMS/"
+                       "DIAG-SERVICE[start_session]: was session_start");
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QVERIFY(counts->isHidden());
+    QCOMPARE(w->ResultsStore().GetCount(), 0u);
+    QVERIFY(!note(w->ItemsModel().index(0, 0)).contains(QChar(0x2022)));
+
+    // The other way round the additions are removals: a removed row shows
+    // its old path and leads to where it was.
+    Browse(*w, older);
+    chooser.answer = newer;
+    Trigger(*w, "actCompareWith");
+    QCOMPARE(w->ResultsStore().GetCount(), 9u);
+    const NodeHandle removed = 0;
+    QCOMPARE(w->ResultsStore().GetText(removed).toQString(),
+             "ODX/DIAG-LAYER-CONTAINER[somersault]/BASE-VARIANTS/"
+             "BASE-VARIANT[somersault_base_variant]/DIAG-DATA-DICTIONARY-SPEC/"
+             "STRUCTURES/STRUCTURE[backward_flips_grudgingly_done_recall]/"
+             "PARAMS/PARAM[num_flips_done]/BYTE-POSITION");
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(outline::ElementPath(w->ItemsStore(), CurrentItem(*w)),
+             "ODX/DIAG-LAYER-CONTAINER/BASE-VARIANTS/BASE-VARIANT/"
+             "DIAG-DATA-DICTIONARY-SPEC/STRUCTURES/STRUCTURE/PARAMS/PARAM");
+    // Opening another file ends the comparison.
+    Browse(*w, newer);
+    QVERIFY(counts->isHidden());
+    QVERIFY(messages.shown.isEmpty());
   }
 
   void longLabelsScrollAndTheStatusLineKeepsOneLine() {
@@ -248,6 +354,47 @@ private slots:
     QVERIFY2(!shown.contains('\n'), qPrintable(shown));
     QCOMPARE(line->height(), height);
     QVERIFY(!Control<QLabel>(*w, "lblNodeCount")->text().isEmpty());
+    // A text that starts with a line break goes by its first words.
+    const QString x24(24, 'x');
+    QVERIFY2(Control<QLabel>(*w, "lblNodePath")
+                 ->toolTip()
+                 .contains("ODX/DESC/" + x24 + "<"),
+             qPrintable(Control<QLabel>(*w, "lblNodePath")->toolTip()));
+    items->setFocus();
+    QTRY_VERIFY(items->hasFocus());
+    QTest::keyClick(items, Qt::Key_F12);
+    QCOMPARE(StatusMessage(*w), x24 + " is no reference.");
+
+    // The tool tip is the label as text, markup and line breaks included,
+    // cut and wrapped to a readable width.
+    const QModelIndex desc = items->currentIndex();
+    items->scrollTo(desc);
+    QHelpEvent hover(QEvent::ToolTip, TextPoint(*items, desc),
+                     items->viewport()->mapToGlobal(TextPoint(*items, desc)));
+    QApplication::sendEvent(items->viewport(), &hover);
+    const QString tip = QToolTip::text();
+    QVERIFY2(
+        tip.startsWith("<p style=\"white-space:pre-wrap\">\n  &lt;p&gt;xxx"),
+        qPrintable(tip.left(80)));
+    QVERIFY(tip.size() < 4'200);
+    QWidget *tipLabel = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+      if (top->inherits("QTipLabel") && top->isVisible())
+        tipLabel = top;
+    QVERIFY(tipLabel);
+    QVERIFY2(tipLabel->width() < 1'000,
+             qPrintable(QString::number(tipLabel->width())));
+    QToolTip::hideText();
+
+    // Rows show control characters as marks; the label keeps them.
+    const QString label = QStringLiteral("a\r\nb\tc\rd\ne\u0001f\u007F");
+    QCOMPARE(qobject_cast<QStyledItemDelegate *>(items->itemDelegate())
+                 ->displayText(label, QLocale()),
+             QStringLiteral("a\u23CEb\u2192c\u23CEd\u23CEe\u2401f\u2421"));
+    QVERIFY(w->ItemsStore()
+                .GetText(desc.internalId())
+                .toQString()
+                .startsWith("\n  <p>"));
 
     // At its smallest the window keeps every button whole.
     w->resize(w->minimumSize());
@@ -402,6 +549,13 @@ private slots:
     QVERIFY(items.GetText(state).toQString().startsWith("STATE"));
     QVERIFY(items.GetText(snref).toQString().contains(
         "\"" + w->Odx().Name(state).toQString() + "\""));
+    // Find Usages counts references by name too.
+    QTest::keyClick(Items(*w), Qt::Key_F12, Qt::ShiftModifier);
+    bool listed = false;
+    for (NodeHandle hit = 0; hit < w->ResultsStore().GetCount(); ++hit)
+      listed |= w->ResultsStore().Data(hit).handle == snref;
+    QVERIFY(listed);
+    Items(*w)->setCurrentIndex(model.IndexFromNode(state));
 
     // One click opens the folder, and the same element stays selected.
     const QString path = outline::ElementPath(items, state);
@@ -420,6 +574,9 @@ private slots:
                        outline::OutlineModel::AnnotationRole)
                  .toString(),
              "unresolved: " + w->Odx().Reason(problems[0]));
+    // Following a problem says it in the status line too.
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(StatusMessage(*w), "unresolved: " + w->Odx().Reason(problems[0]));
   }
 
   void ctrlFPutsTheFocusInTheFilterWithItsTextSelected() {
@@ -565,6 +722,91 @@ private slots:
     QCOMPARE(path->text(), QString());
     QCOMPARE(count->text(),
              QString("%1 nodes").arg(w->ItemsStore().GetCount()));
+    // The path box shows its whole text on hover.
+    QVERIFY(Control<QLineEdit>(*w, "txtODXFilePath")
+                ->toolTip()
+                .contains(">" + kOtherFile + "<"));
+
+    // A failed open times its build, not the message the user reads.
+    messages.whileShown = [] { QThread::msleep(400); };
+    Browse(*w, kCorpus + "/missing.odx");
+    QCOMPARE(messages.shown.size(), 1);
+    const int ms = time->text().section(' ', 2, 2).toInt();
+    QVERIFY2(time->text().startsWith("built in ") && ms < 400,
+             qPrintable(time->text()));
+  }
+
+  // Shift+F10 and the Menu key open the context menu at the current row.
+  void keyboardContextMenuOpensAtTheCurrentRow_data() {
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    for (const char *tree : {"treeItems", "treeResults"}) {
+      QTest::addRow("%s Shift+F10", tree)
+          << tree << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+      QTest::addRow("%s Menu", tree)
+          << tree << int(Qt::Key_Menu) << int(Qt::NoModifier);
+    }
+  }
+  void keyboardContextMenuOpensAtTheCurrentRow() {
+    QFETCH(QString, tree);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    auto w = ShownWindow();
+    Browse(*w, kSmallFile);
+    Search(*w, QStringLiteral("short-name"));
+    QTreeView *view = Control<QTreeView>(*w, tree.toLatin1().constData());
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    const QModelIndex row = view->model()->index(3, 0);
+    view->setCurrentIndex(row);
+    QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QVERIFY(menu->actions().size() >= 5);
+    const QRect at(
+        view->viewport()->mapToGlobal(view->visualRect(row).topLeft()),
+        view->visualRect(row).size());
+    // Below the row, at its label's start unless the screen's edge is near.
+    QVERIFY2(std::abs(menu->pos().y() - at.bottom()) <= 2 &&
+                 menu->pos().x() <= std::max(at.left(), 0) + 40,
+             qPrintable(QString("menu at %1,%2, row at %3,%4")
+                            .arg(menu->pos().x())
+                            .arg(menu->pos().y())
+                            .arg(at.left())
+                            .arg(at.bottom())));
+    menu->close();
+  }
+
+  // A node deeper than the tree is wide is scrolled sideways into view.
+  void aDeepNodeIsScrolledIntoViewSideways() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("deep.odx");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 300; ++i)
+      f.write("<LEVEL>");
+    f.write("<LEAF>end</LEAF>");
+    for (int i = 0; i < 300; ++i)
+      f.write("</LEVEL>");
+    f.close();
+    auto w = ShownWindow();
+    Browse(*w, file);
+    QTreeView *items = Items(*w);
+    items->setCurrentIndex(w->ItemsModel().index(0, 0));
+    items->setFocus();
+    Trigger(*w, "actExpandBelow");
+    QTRY_VERIFY(!w->Expander().IsRunning());
+    for (const Qt::Key key : {Qt::Key_End, Qt::Key_Home}) {
+      QTest::keyClick(items, key);
+      const QRect row = items->visualRect(items->currentIndex());
+      QTRY_VERIFY2(row.left() >= 0 &&
+                       row.left() < items->viewport()->width() / 2,
+                   qPrintable(QString::number(
+                       items->visualRect(items->currentIndex()).left())));
+    }
+    QCOMPARE(CurrentItem(*w), 0u);
   }
 
   void aDeepPathIsElidedInTheMiddleAndCopiesWhole() {
@@ -630,7 +872,7 @@ private slots:
     QVERIFY(w->Expander().IsRunning());
     Trigger(*w, "actCollapseBelow");
     QTRY_VERIFY_WITH_TIMEOUT(!w->Expander().IsRunning(), 120'000);
-    QTest::qWait(50);
+    Settle(); // a stale slice would be queued by now
     QVERIFY(SubtreeState(*w, 0, false));
 
     Trigger(*w, "actExpandBelow");
@@ -638,8 +880,76 @@ private slots:
     Browse(*w, kSmallFile);
     QVERIFY(!w->Expander().IsRunning());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QTest::qWait(50);
+    Settle();
     QVERIFY(w->ItemsStore().GetCount() > 10);
+  }
+
+  // The last of a long hit list is one key, one drag or one step away,
+  // while the view never holds more than a window of rows.
+  void aLongHitListReachesItsEndAtOnce() {
+    auto w = ShownWindow();
+    FillTree(w->ItemsStore(), 200'000, 24);
+    Search(*w, QStringLiteral("leaf"));
+    const uint32_t hits = w->ResultsStore().GetCount();
+    QVERIFY(hits > 150'000);
+    QTreeView *results = Control<QTreeView>(*w, "treeResults");
+    auto *bar = Control<QScrollBar>(*w, "hitListBar");
+    QVERIFY(bar->isVisible());
+    const NodeHandle last = w->ResultsStore().Child(kNoNode, hits - 1);
+    auto currentHit = [&] {
+      return w->ResultsModel().NodeFromIndex(results->currentIndex());
+    };
+    auto bottomHit = [&] { // the last row wholly in view
+      const int row = results->sizeHintForRow(0);
+      const QModelIndex i = results->indexAt(
+          QPoint(5, results->viewport()->height() / row * row - 2));
+      return w->ResultsModel().NodeFromIndex(i);
+    };
+    auto viewRows = [&] { return w->ResultsModel().rowCount(); };
+    results->setFocus();
+    QTRY_VERIFY(results->hasFocus());
+    results->setCurrentIndex(w->ResultsModel().index(0, 0));
+
+    // Keys: End, Ctrl+End, Home.
+    for (const auto &[mods, target] : {std::pair{Qt::NoModifier, last},
+                                       {Qt::ControlModifier, last},
+                                       {Qt::ControlModifier, NodeHandle(0)}}) {
+      QTest::keyClick(results, target == 0 ? Qt::Key_Home : Qt::Key_End, mods);
+      QCOMPARE(currentHit(), target);
+      QVERIFY(viewRows() <= int(app::HitListWindow::kRows));
+      QCOMPARE(bar->value(), target == 0 ? 0 : bar->maximum());
+    }
+    // Shift+F3 from the first hit steps back to the last, F3 on to the
+    // first, each jumping to its outline node.
+    QTest::keyClick(results, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(currentHit(), last);
+    QCOMPARE(CurrentItem(*w), w->ResultsStore().Data(last).handle);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(currentHit(), NodeHandle(0));
+    // The thumb at the bottom shows the last hit; in the middle, the middle.
+    bar->setValue(bar->maximum());
+    QCOMPARE(bottomHit(), last);
+    bar->setValue(bar->maximum() / 2);
+    const NodeHandle middle = bottomHit();
+    QVERIFY(middle > hits / 2 - 100 && middle < hits / 2 + 100);
+    QVERIFY(viewRows() <= int(app::HitListWindow::kRows));
+    // The current hit stayed the first, out of the window: F3 goes on.
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QCOMPARE(currentHit(), w->ResultsStore().Child(kNoNode, 1));
+    // Page Down far past the window's first place keeps going.
+    results->setFocus();
+    QTRY_VERIFY(results->hasFocus());
+    const int page = results->viewport()->height() / results->sizeHintForRow(0);
+    for (int i = 0; i < 4'000 / page + 10; ++i)
+      QTest::keyClick(results, Qt::Key_PageDown);
+    QVERIFY(currentHit() > 4'000);
+    QCOMPARE(bar->value(), int(w->ResultsModel().TopLevelBase()) +
+                               results->indexAt(QPoint(1, 1)).row());
+
+    // A short list is shown whole, with the view's own bar.
+    Search(*w, QStringLiteral("root"));
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(viewRows(), 1);
   }
 
   void collapseBelowAndAsteriskWorkOnTheCurrentSubtree() {
@@ -661,7 +971,24 @@ private slots:
     QTest::keyClick(items, Qt::Key_Asterisk, Qt::KeypadModifier);
     QTRY_VERIFY(!w->Expander().IsRunning());
     QVERIFY(SubtreeState(*w, second, true));
-    QVERIFY(StatusMessage(*w).startsWith("Expanded "));
+    uint32_t containers = 0;
+    for (NodeHandle n = second;
+         n < outline::SubtreeEnd(w->ItemsStore(), second); ++n)
+      containers += w->ItemsStore().ChildCount(n) > 0;
+    QCOMPARE(StatusMessage(*w), QString("Expanded %1 nodes").arg(containers));
+
+    // Only what changed counts: nothing on a leaf or an open subtree.
+    const NodeHandle leaf = w->ItemsStore().GetCount() - 1;
+    for (const NodeHandle node : {leaf, second}) {
+      items->setCurrentIndex(w->ItemsModel().IndexFromNode(node));
+      QTest::keyClick(items, Qt::Key_Asterisk);
+      QTRY_VERIFY(!w->Expander().IsRunning());
+      QCOMPARE(StatusMessage(*w), QStringLiteral("Nothing to expand"));
+    }
+    items->setCurrentIndex(w->ItemsModel().IndexFromNode(leaf));
+    Trigger(*w, "actCollapseBelow");
+    QTRY_VERIFY(!w->Expander().IsRunning());
+    QCOMPARE(StatusMessage(*w), QStringLiteral("Nothing to collapse"));
   }
 
   void expansionStopsAtTheRowLimit() {

@@ -3,6 +3,8 @@
 
 #include "package/Package.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -11,6 +13,8 @@
 #include <QTreeView>
 
 using namespace gui_test;
+using outline::kNoNode;
+using outline::NodeHandle;
 
 class MainWindowTests : public QObject, WindowHarness {
   Q_OBJECT
@@ -31,7 +35,7 @@ private slots:
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(),
              QStringLiteral("<Click Browse>"));
     QVERIFY(!w->Timer1->isActive());
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(w->ItemsStore().GetCount(), 0u);
     QVERIFY(messages.shown.isEmpty());
     // Reading made the store's folder, but stored nothing.
@@ -80,7 +84,9 @@ private slots:
       }
       QTest::keyClicks(path, kOtherFile.mid(6));
       QCOMPARE(Stored(), kOtherFile);
-      QTest::qWait(200);
+      // Typing starts no build, now or later.
+      QVERIFY(!w->Timer1->isActive());
+      Settle();
       QCOMPARE(builds.count(), 0);
     }
     auto next = NewWindow();
@@ -91,7 +97,7 @@ private slots:
     QTRY_COMPARE(builds.count(), 1);
     QVERIFY(!next->Timer1->isActive());
     QVERIFY(next->ItemsStore().GetCount() > 0);
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(builds.count(), 1);
   }
 
@@ -112,7 +118,8 @@ private slots:
     // Below the message: which file, and why.
     QVERIFY(messages.shown[0].details.startsWith(remembered + "\n"));
     QVERIFY(messages.shown[0].details.size() > remembered.size() + 10);
-    QTest::qWait(300);
+    QVERIFY(!w->Timer1->isActive());
+    Settle();
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(w->ItemsStore().GetCount(), 0u);
     QVERIFY(!Control<QProgressBar>(*w, "progComplete")->isVisible());
@@ -131,7 +138,7 @@ private slots:
     QCOMPARE(Control<QLineEdit>(*w, "txtODXFilePath")->text(), kSmallFile);
     QCOMPARE(Stored(), kSmallFile);
     QVERIFY(!w->Timer1->isActive());
-    QTest::qWait(250);
+    Settle();
     QCOMPARE(builds.count(), 1);
   }
 
@@ -187,34 +194,117 @@ private slots:
     QCOMPARE(messages.Texts(), QStringList{"The file does not exist."});
     QCOMPARE(shell.CallCount(), 0u);
 
-    // A package shows the member that holds the selected node, else its
-    // first document, as junk.xml beside the program.
+    // A viewer that ended at once is reported.
     messages.shown.clear();
-    const QString pdx = QStringLiteral(ODX_SOURCE_DIR) +
-                        "/tests/data/packages/odxtools__somersault.pdx";
-    Browse(*w, pdx);
-    const QString junk = QCoreApplication::applicationDirPath() + "/junk.xml";
-    auto shown = [&] {
-      QFile f(junk);
+    shell.Fail("Editor", "exit status 1");
+    QCOMPARE(messages.Texts(),
+             QStringList{"Editor ended at once (exit status 1): the file may "
+                         "not have been shown."});
+  }
+
+  // A package's XML view shows the member that holds the selection (without
+  // one, the first document): a document as junk.xml beside the program,
+  // another member from a private copy named like it in the application for
+  // its type, and an unreadable member not at all.
+  void xmlViewOfAPackageShowsTheSelectedMember_data() {
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<int>("row"); // the member selected, -1: none
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("how"); // xml, file or the message
+    const QString somersault = QStringLiteral(ODX_SOURCE_DIR) +
+                               "/tests/data/packages/odxtools__somersault.pdx";
+    const QString members = QStringLiteral(ODX_TEST_PACKAGES) + "/members.pdx";
+    QTest::newRow("nothing selected") << somersault << -1 << 1 << "xml";
+    QTest::newRow("in a document") << somersault << 5 << 5 << "xml";
+    QTest::newRow("a script") << somersault << 0 << 0 << "file";
+    QTest::newRow("a readable one among unreadable ones")
+        << members << 11 << 11 << "xml";
+    QTest::newRow("an encrypted one")
+        << members << 4 << 4
+        << "encrypted.xml cannot be read from the package.";
+    QTest::newRow("one whose data is damaged")
+        << members << 2 << 2 << "crc.xml cannot be read from the package.";
+  }
+  void xmlViewOfAPackageShowsTheSelectedMember() {
+    QFETCH(QString, package);
+    QFETCH(int, row);
+    QFETCH(int, shown);
+    QFETCH(QString, how);
+    auto w = ShownWindow();
+    Browse(*w, package);
+    if (row >= 0)
+      Control<QTreeView>(*w, "treeItems")
+          ->setCurrentIndex(w->ItemsModel().index(row, 0));
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"), Qt::LeftButton);
+    package::Package pkg;
+    QVERIFY(pkg.Open(cvexString(package.toLocal8Bit().constData())) ==
+            package::Package::OpenStatus::Opened);
+    const QString name = QString::fromStdU16String(pkg.Members()[shown].name);
+    cvexDynamicArrayTemplate<unsigned char> member;
+    auto contents = [](const QString &path) {
+      QFile f(path);
       return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
-    package::Package pkg;
-    QVERIFY(pkg.Open(cvexString(pdx.toLocal8Bit().constData())) ==
-            package::Package::OpenStatus::Opened);
-    cvexDynamicArrayTemplate<unsigned char> member;
-    for (const int row : {-1, 5}) {
-      if (row >= 0)
-        Control<QTreeView>(*w, "treeItems")
-            ->setCurrentIndex(
-                w->ItemsModel().index(0, 0, w->ItemsModel().index(row, 0)));
+    if (how == "xml" || how == "file") {
+      QVERIFY(messages.shown.isEmpty());
+      QVERIFY(pkg.Read(shown, member));
+      const QByteArray bytes(reinterpret_cast<char *>(member.data),
+                             member.count);
+      const auto &views = how == "xml" ? shell.xmlViews : shell.fileViews;
+      QCOMPARE(shell.CallCount(), 1u);
+      QCOMPARE(contents(views.back().path), bytes);
+      if (how == "xml")
+        QCOMPARE(views.back().path,
+                 QCoreApplication::applicationDirPath() + "/junk.xml");
+      else
+        QCOMPARE(QFileInfo(views.back().path).fileName(), name);
+    } else {
+      QCOMPARE(shell.CallCount(), 0u);
+      QCOMPARE(messages.Texts(), QStringList{how});
+    }
+  }
+
+  // In a folder, the XML view shows the file that holds the selection; in a
+  // package there, the member; an unreadable file not at all.
+  void xmlViewOfAFolderShowsTheSelectedFile() {
+    QTemporaryDir dir;
+    const QString somersault = QStringLiteral(ODX_SOURCE_DIR) +
+                               "/tests/data/packages/odxtools__somersault.pdx";
+    QVERIFY(QFile::copy(somersault, dir.filePath("p.pdx")));
+    for (const auto &[name, body] :
+         {std::pair{"a.odx", QByteArray("<A><B/></A>")},
+          std::pair{"k.pdx", QByteArray("PK\x03\x04 damaged")}}) {
+      QFile f(dir.filePath(name));
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(body);
+    }
+    auto w = ShownWindow();
+    Browse(*w, dir.path());
+    auto view = [&](NodeHandle node) {
+      messages.shown.clear();
+      Control<QTreeView>(*w, "treeItems")
+          ->setCurrentIndex(w->ItemsModel().IndexFromNode(node));
       QTest::mouseClick(Control<QPushButton>(*w, "cmdViewInXML"),
                         Qt::LeftButton);
-      QCOMPARE(shell.xmlViews.back().path, junk);
-      QVERIFY(pkg.Read(row < 0 ? 1 : row, member));
-      QCOMPARE(shown(),
-               QByteArray(reinterpret_cast<char *>(member.data), member.count));
-    }
-    QVERIFY(messages.shown.isEmpty());
+    };
+    auto contents = [](const QString &path) {
+      QFile f(path);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const outline::OutlineStore &items = w->ItemsStore();
+    view(2); // B in a.odx
+    QCOMPARE(contents(shell.xmlViews.back().path), QByteArray("<A><B/></A>"));
+    view(items.Child(kNoNode, 1)); // k.pdx
+    QCOMPARE(messages.Texts(), QStringList{"k.pdx cannot be read."});
+    const NodeHandle member = items.Child(items.Child(kNoNode, 2), 5);
+    view(items.Child(member, 0));
+    package::Package pkg;
+    QVERIFY(pkg.Open(cvexString(somersault.toLocal8Bit().constData())) ==
+            package::Package::OpenStatus::Opened);
+    cvexDynamicArrayTemplate<unsigned char> bytes;
+    QVERIFY(pkg.Read(5, bytes));
+    QCOMPARE(contents(shell.xmlViews.back().path),
+             QByteArray(reinterpret_cast<char *>(bytes.data), bytes.count));
   }
 
   void focusIntoSearchSpecSelectsAll() {

@@ -91,6 +91,14 @@ inline void Store(const QString &text) {
   QVERIFY(store.WriteString(u"ODXViewerLastFile", text.toStdU16String()));
 }
 
+// Delivers what is already queued (posted events, zero-time timers), so a
+// test sees that nothing follows once the only timer that could start more
+// is stopped: no pause, whatever the machine's load.
+inline void Settle() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
 // Fresh fakes and a scratch settings folder for every test function.
 struct WindowHarness {
   std::unique_ptr<QTemporaryDir> config;

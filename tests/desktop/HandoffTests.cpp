@@ -8,8 +8,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -189,26 +193,122 @@ TEST_F(HandoffTest, WithoutAnXmlApplicationTheUserIsTold) {
 
 namespace {
 
-TEST_F(HandoffTest, BytesGoToJunkXmlOrAPrivateFileWhenTheFolderIsClosed) {
+TEST_F(HandoffTest, BytesGoToJunkXmlOrAPrivateCopyWhenTheFolderIsClosed) {
   const std::string member = "<ODX>member</ODX>";
   const std::span<const unsigned char> bytes(
       reinterpret_cast<const unsigned char *>(member.data()), member.size());
-  const QString closed = scratch.path() + "/no such dir/";
-  for (const QString &dir : {appDir, closed}) {
-    cvexString d;
-    SetText(d, dir);
-    desktop::ViewBytesInXml(bytes, d, messages, shell, &owner);
+  const QString temp = scratch.path() + "/tmp";
+  ASSERT_TRUE(QDir().mkpath(temp));
+  QString folder;
+  {
+    desktop::ViewCopies copies(temp);
+    const QString closed = scratch.path() + "/no such dir/";
+    // Shown twice from a closed folder: one private copy, not two.
+    for (const QString &dir : {appDir, closed, closed}) {
+      cvexString d;
+      SetText(d, dir);
+      desktop::ViewBytesInXml(bytes, "a/b.odx-d", "pkg\n1", d, copies, messages,
+                              shell, &owner);
+    }
+    ASSERT_EQ(shell.xmlViews.size(), 3u);
+    EXPECT_EQ(shell.xmlViews[0].path, appDir + "junk.xml");
+    const QString own = shell.xmlViews[1].path;
+    EXPECT_EQ(shell.xmlViews[2].path, own);
+    EXPECT_TRUE(own.startsWith(temp + "/odx-viewer-")) << own.toStdString();
+    EXPECT_TRUE(own.endsWith("/b.odx-d.xml")) << own.toStdString();
+    for (const auto &view : shell.xmlViews)
+      EXPECT_EQ(ReadFile(view.path), QByteArray::fromStdString(member));
+    folder = QDir(temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0);
+    EXPECT_EQ(QFile(temp + "/" + folder).permissions() &
+                  (QFile::ReadOther | QFile::ReadGroup | QFile::ExeOther),
+              QFile::Permissions());
   }
-  ASSERT_EQ(shell.xmlViews.size(), 2u);
-  EXPECT_EQ(shell.xmlViews[0].path, appDir + "junk.xml");
-  const QString own = shell.xmlViews[1].path;
-  EXPECT_TRUE(own.startsWith(QDir::tempPath()) && own.endsWith(".xml"));
-  for (const auto &view : shell.xmlViews)
-    EXPECT_EQ(ReadFile(view.path), QByteArray::fromStdString(member));
-  EXPECT_EQ(QFile(own).permissions() & (QFile::ReadOther | QFile::ReadGroup),
-            QFile::Permissions());
-  QFile::remove(own);
+  // The copies go with their session.
+  EXPECT_FALSE(folder.isEmpty());
+  EXPECT_EQ(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList());
   EXPECT_TRUE(messages.shown.empty());
+}
+
+// A member that is no document opens in the application for its type, from
+// a copy named like it; a copy per member, reused.
+TEST_F(HandoffTest, OtherBytesOpenByTheirTypeFromOneCopyPerMember) {
+  const QString temp = scratch.path() + "/tmp";
+  ASSERT_TRUE(QDir().mkpath(temp));
+  desktop::ViewCopies copies(temp);
+  const struct {
+    QString name, key;
+    QByteArray bytes;
+  } views[] = {
+      {"jobs/run.py", "p\n2", "print(1)"},
+      {"other/run.py", "p\n3", "print(2)"}, // same name, another member
+      {"jobs/run.py", "p\n2", "print(3)"},  // the first again, rewritten
+      {"../../../escape.png", "p\n4", "PNG"},
+      {"..", "p\n5", "dots"},
+  };
+  for (const auto &v : views)
+    desktop::ViewBytes({reinterpret_cast<const unsigned char *>(v.bytes.data()),
+                        size_t(v.bytes.size())},
+                       v.name, v.key, copies, messages, shell, &owner);
+  ASSERT_EQ(shell.fileViews.size(), std::size(views));
+  QStringList names;
+  for (size_t k = 0; k < std::size(views); ++k) {
+    const QString path = shell.fileViews[k].path;
+    EXPECT_TRUE(path.startsWith(temp + "/odx-viewer-")) << path.toStdString();
+    // The first member's copy now holds what it was shown with last.
+    EXPECT_EQ(ReadFile(path), views[k == 0 ? 2 : k].bytes) << k;
+    names << QFileInfo(path).fileName();
+  }
+  EXPECT_EQ(names, QStringList(
+                       {"run.py", "run.py", "run.py", "escape.png", "member"}));
+  EXPECT_NE(shell.fileViews[0].path, shell.fileViews[1].path);
+  EXPECT_EQ(shell.fileViews[0].path, shell.fileViews[2].path);
+  EXPECT_TRUE(messages.shown.empty());
+
+  shell.hasFileApplication = false;
+  desktop::ViewBytes({}, "pic.png", "p\n6", copies, messages, shell, &owner);
+  ASSERT_EQ(messages.shown.size(), 1);
+  EXPECT_EQ(messages.shown[0].text,
+            "No application was found to show pic.png.");
+}
+
+// Sessions that ended without cleaning up (a crash) are found by name and
+// removed; live sessions, other names and links stay.
+TEST_F(HandoffTest, LeftoversOfEndedSessionsAreRemoved) {
+  const QString temp = scratch.path() + "/tmp";
+  const QString live = QString("odx-viewer-%1-aaaaaa").arg(getpid());
+  const QString dead = "odx-viewer-999999999-bbbbbb";
+  // Killed but not yet reaped: ended all the same.
+  const pid_t zombie = fork();
+  if (zombie == 0)
+    _exit(0);
+  const auto ended = [zombie] {
+    return ReadFile(QString("/proc/%1/stat").arg(zombie)).contains(") Z");
+  };
+  for (int i = 0; i < 5000 && !ended(); ++i)
+    usleep(1000);
+  ASSERT_TRUE(ended());
+  const QString unreaped = QString("odx-viewer-%1-zzzzzz").arg(zombie);
+  for (const QString &dir :
+       {live, dead, unreaped, QString("odx-viewer-x-cccccc"),
+        QString("other-999999999-dddddd")}) {
+    ASSERT_TRUE(QDir().mkpath(temp + "/" + dir + "/0"));
+    WriteFile(temp + "/" + dir + "/0/m.xml", "x");
+  }
+  const QString outside = scratch.path() + "/outside";
+  ASSERT_TRUE(QDir().mkpath(outside));
+  WriteFile(outside + "/keep.txt", "keep");
+  ASSERT_TRUE(QFile::link(outside, temp + "/odx-viewer-999999998-eeeeee"));
+
+  desktop::ViewCopies(temp).RemoveLeftovers();
+  waitpid(zombie, nullptr, 0);
+  QStringList left = QDir(temp).entryList(QDir::AllEntries | QDir::System |
+                                          QDir::NoDotAndDotDot);
+  left.sort();
+  EXPECT_EQ(left,
+            QStringList({live, "odx-viewer-999999998-eeeeee",
+                         "odx-viewer-x-cccccc", "other-999999999-dddddd"}));
+  EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
 }
 
 } // namespace

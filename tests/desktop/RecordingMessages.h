@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 
 namespace desktop {
@@ -31,6 +32,8 @@ public:
                    MessageIcon icon) override {
     if (failWith)
       throw std::runtime_error(failWith);
+    if (whileShown)
+      whileShown();
     shown.append(
         {text, caption, icon, shell_ ? shell_->CallCount() : 0, QString()});
   }
@@ -49,7 +52,8 @@ public:
   }
 
   QList<Shown> shown;
-  const char *failWith = nullptr; // throws instead of showing
+  const char *failWith = nullptr;   // throws instead of showing
+  std::function<void()> whileShown; // what the user does before closing it
 
 private:
   const RecordingShell *shell_;

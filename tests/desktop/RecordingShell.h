@@ -31,11 +31,25 @@ public:
     return hasXmlApplication;
   }
 
-  std::size_t CallCount() const { return starts.size() + xmlViews.size(); }
+  bool OpenFile(QObject *owner, const QString &path) override {
+    fileViews.push_back({owner, path});
+    return hasFileApplication;
+  }
+
+  // As the real shell does when a started viewer ends at once.
+  void Fail(const QString &program, const QString &why) {
+    ReportFailure(program, why);
+  }
+
+  std::size_t CallCount() const {
+    return starts.size() + xmlViews.size() + fileViews.size();
+  }
 
   std::vector<Start> starts;
   std::vector<XmlView> xmlViews;
-  bool hasXmlApplication = true; // what OpenAsXml answers
+  std::vector<XmlView> fileViews;
+  bool hasXmlApplication = true;  // what OpenAsXml answers
+  bool hasFileApplication = true; // what OpenFile answers
 };
 
 } // namespace desktop

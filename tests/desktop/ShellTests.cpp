@@ -3,12 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
+#include <functional>
 #include <utility>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -109,19 +119,109 @@ TEST(DesktopShell, MissingAcrobatSearchesWithAnInstalledViewer) {
   }
 }
 
-// The XML view on a scratch XDG tree: config/ is $XDG_CONFIG_HOME, etc/ is
-// $XDG_CONFIG_DIRS, home/ is $XDG_DATA_HOME and share/ is $XDG_DATA_DIRS.
-TEST(DesktopShell, XmlViewStartsTheDesktopsXmlApplicationButNotThisViewer) {
-  const auto entry = [](const QByteArray &exec) {
-    return "[Desktop Entry]\nType=Application\nExec=" + exec + "\n";
+// GIO reads the XDG folders once per process: each desktop runs in a child
+// process of its own, which hands back what it saw as text.
+QString InChild(const std::function<QString()> &work) {
+  int fds[2];
+  if (pipe(fds) != 0)
+    return "<no pipe>";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const QByteArray out = work().toUtf8();
+    for (qsizetype at = 0; at < out.size();) {
+      const ssize_t n = write(fds[1], out.data() + at, size_t(out.size() - at));
+      if (n <= 0)
+        break;
+      at += n;
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  QByteArray got;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+    got.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0
+             ? QString::fromUtf8(got)
+             : QStringLiteral("<child failed>");
+}
+
+// A scratch desktop: config/ is $XDG_CONFIG_HOME, etc/ $XDG_CONFIG_DIRS,
+// home/ $XDG_DATA_HOME, share/ $XDG_DATA_DIRS and bin/ all of $PATH, holding
+// `programs` as scripts that write their arguments to $RECORD.  Only for a
+// child process.
+void EnterDesktop(const QString &root, const QStringList &programs,
+                  const std::vector<std::pair<QString, QByteArray>> &files) {
+  for (const char *dir : {"config", "etc", "home", "share", "bin"})
+    QDir().mkpath(root + dir + "/applications");
+  for (const QString &program : programs) {
+    QFile script(root + "bin/" + program);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$RECORD.tmp\"\n"
+                 "/bin/mv \"$RECORD.tmp\" \"$RECORD\"\n"
+                 "case \"$0\" in *fail*) exit 3;; esac\n");
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner |
+                          QFile::ExeOwner);
+  }
+  // GIO learns which entry takes which type from each folder's
+  // mimeinfo.cache, as update-desktop-database writes it.
+  QMap<QString, QMap<QByteArray, QByteArray>> caches;
+  for (const auto &[path, bytes] : files) {
+    QDir().mkpath(QFileInfo(root + path).path());
+    QFile f(root + path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    const qsizetype apps = path.indexOf("/applications/");
+    const qsizetype types = bytes.indexOf("\nMimeType=");
+    if (apps < 0 || types < 0)
+      continue;
+    const QString folder = path.left(apps + 13);
+    const QByteArray id = path.mid(apps + 14).replace('/', '-').toUtf8();
+    const QByteArray list = bytes.mid(types + 10).split('\n')[0];
+    for (const QByteArray &type : list.split(';'))
+      if (!type.isEmpty())
+        caches[folder][type] += id + ';';
+  }
+  for (auto folder = caches.begin(); folder != caches.end(); ++folder) {
+    QFile cache(root + folder.key() + "/mimeinfo.cache");
+    cache.open(QIODevice::WriteOnly);
+    cache.write("[MIME Cache]\n");
+    for (auto type = folder->begin(); type != folder->end(); ++type)
+      cache.write(type.key() + '=' + type.value() + '\n');
+  }
+  const auto set = [&root](const char *name, const char *dir) {
+    qputenv(name, QFile::encodeName(root + dir));
   };
-  const QByteArray editor = entry("editor %f"), self = entry("odx-viewer %f");
-  const QString file = "/data/my file.xml";
-  const QString url = "file:///data/my%20file.xml";
+  set("XDG_CONFIG_HOME", "config");
+  set("XDG_CONFIG_DIRS", "etc");
+  set("XDG_DATA_HOME", "home");
+  set("XDG_DATA_DIRS", "share");
+  set("PATH", "bin");
+  set("RECORD", "record");
+  qputenv("XDG_CURRENT_DESKTOP", "Test:Other");
+  qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+QByteArray Entry(const QByteArray &exec, const QByteArray &types,
+                 const QByteArray &more = {}) {
+  return "[Desktop Entry]\nType=Application\nName=" + exec.split(' ')[0] +
+         "\nExec=" + exec + "\nMimeType=" + types + "\n" + more;
+}
+
+// Which entries the XML view tries, in order, on a scratch desktop; starts
+// of the ids in `failing` fail.
+TEST(DesktopShell, XmlViewTriesTheDesktopsXmlApplicationsButNeverThisViewer) {
+  const QByteArray xml = "application/xml;", text = "text/plain;";
+  const QByteArray editor = Entry("editor %f", xml);
   struct Case {
     const char *what;
     std::vector<std::pair<QString, QByteArray>> files;
-    Started started; // none: OpenAsXml answers false
+    QStringList failing;
+    QString tried; // the ids started, then whether one succeeded
   };
   const Case cases[] = {
       {"the desktop's own default first, then the user's",
@@ -130,76 +230,152 @@ TEST(DesktopShell, XmlViewStartsTheDesktopsXmlApplicationButNotThisViewer) {
         {"config/mimeapps.list",
          "[Default Applications]\napplication/xml=pager.desktop\n"},
         {"share/applications/editor.desktop", editor},
-        {"share/applications/pager.desktop", entry("pager")}},
-       {{"/usr/bin/editor", {file}}}},
+        {"share/applications/pager.desktop", Entry("pager", xml)}},
+       {},
+       "editor.desktop -> true"},
       {"this viewer is passed over wherever it is listed",
        {{"config/mimeapps.list",
          "[Default Applications]\napplication/xml=odx-viewer.desktop;\n"},
-        {"share/applications/mimeinfo.cache",
-         "[MIME Cache]\napplication/xml=odx-viewer.desktop;editor.desktop;\n"},
-        {"share/applications/odx-viewer.desktop", self},
+        {"share/applications/odx-viewer.desktop",
+         Entry("odx-viewer %f", xml + text)},
         {"share/applications/editor.desktop", editor}},
-       {{"/usr/bin/editor", {file}}}},
+       {},
+       "editor.desktop -> true"},
       {"text/plain when no other application takes XML",
-       {{"home/applications/mimeinfo.cache",
-         "[MIME Cache]\napplication/xml=odx-viewer.desktop;\n"
-         "text/plain=kde-pager.desktop;\n"},
-        {"home/applications/odx-viewer.desktop", self},
-        {"share/applications/kde/pager.desktop", entry("pager --plain")}},
-       {{"/usr/bin/pager", {"--plain", file}}}},
+       {{"home/applications/odx-viewer.desktop", Entry("odx-viewer %f", xml)},
+        {"share/applications/kde/pager.desktop", Entry("pager --plain", text)}},
+       {},
+       "kde-pager.desktop -> true"},
       {"missing, hidden, untried and removed entries are skipped",
        {{"etc/mimeapps.list",
          "[Default Applications]\napplication/xml=gone.desktop;"
          "hidden.desktop;tryexec.desktop\n"
          "[Removed Associations]\napplication/xml=removed.desktop\n"
          "[Added Associations]\ntext/plain=editor.desktop\n"},
-        {"share/applications/mimeinfo.cache",
-         "[MIME Cache]\napplication/xml=removed.desktop\n"},
-        {"home/applications/hidden.desktop", entry("hidden") + "Hidden=true"},
-        {"share/applications/hidden.desktop", entry("shadowed")},
+        {"home/applications/hidden.desktop",
+         Entry("hidden", xml, "Hidden=true\n")},
+        {"share/applications/hidden.desktop", Entry("shadowed", xml)},
         {"share/applications/tryexec.desktop",
-         entry("tryexec") + "TryExec=absent"},
-        {"share/applications/removed.desktop", entry("removed")},
+         Entry("tryexec", xml, "TryExec=absent\n")},
+        {"share/applications/removed.desktop", Entry("removed", xml)},
+        {"share/applications/editor.desktop", Entry("editor %f", "")}},
+       {},
+       "editor.desktop -> true"},
+      {"an entry that needs a terminal comes after all others",
+       {{"config/mimeapps.list",
+         "[Default Applications]\napplication/xml=vim.desktop\n"},
+        {"share/applications/vim.desktop",
+         Entry("vim %F", xml, "Terminal=true\n")},
+        {"share/applications/editor.desktop", Entry("editor %f", text)}},
+       {},
+       "editor.desktop -> true"},
+      {"and is tried when the others fail",
+       {{"share/applications/vim.desktop",
+         Entry("vim %F", xml, "Terminal=true\n")},
+        {"share/applications/editor.desktop", Entry("editor %f", text)}},
+       {"editor.desktop"},
+       "editor.desktop vim.desktop -> true"},
+      {"every start fails",
+       {{"share/applications/vim.desktop",
+         Entry("vim %F", xml, "Terminal=true\n")},
         {"share/applications/editor.desktop", editor}},
-       {{"/usr/bin/editor", {file}}}},
-      {"Exec quoting and field codes",
-       {{"share/applications/mimeinfo.cache",
-         "[MIME Cache]\napplication/xml=quoted.desktop\n"},
-        {"share/applications/quoted.desktop",
-         entry(R"("/opt/my tools/ed" "say \\"hi\\" \\$5 %f \\\\" )"
-               R"(%i -a%c 100%% "" %U --name=%k)")}},
-       {{"/opt/my tools/ed",
-         {R"(say "hi" $5 %f \)", "-a", "100%", "", url, "--name="}}}},
+       {"editor.desktop", "vim.desktop"},
+       "editor.desktop vim.desktop -> false"},
       {"nothing but this viewer",
-       {{"share/applications/mimeinfo.cache",
-         "[MIME Cache]\napplication/xml=odx-viewer.desktop\n"
-         "text/plain=odx-viewer.desktop\n"},
-        {"share/applications/odx-viewer.desktop", self}},
-       {}},
-      {"nothing at all", {}, {}},
+       {{"share/applications/odx-viewer.desktop",
+         Entry("odx-viewer %f", xml + text)}},
+       {},
+       " -> false"},
+      {"nothing at all", {}, {}, " -> false"},
+  };
+  for (const Case &c : cases) {
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString tried = InChild([&] {
+      EnterDesktop(scratch.path() + "/",
+                   {"editor", "pager", "hidden", "shadowed", "removed", "vim",
+                    "odx-viewer"},
+                   c.files);
+      QStringList launched;
+      ShellServices services = ShellServices::System();
+      services.launchEntry = [&](const QString &id, const QString &path,
+                                 QString &) -> qint64 {
+        launched << id;
+        return path == "/data/my file.xml" && !c.failing.contains(id) ? 0 : -1;
+      };
+      DesktopShell shell(kOwnId, services);
+      const bool opened = shell.OpenAsXml(nullptr, "/data/my file.xml");
+      return launched.join(' ') + (opened ? " -> true" : " -> false");
+    });
+    EXPECT_EQ(tried.toStdString(), c.tried.toStdString()) << c.what;
+  }
+}
+
+// Started for real: the entry's arguments, a terminal where the entry asks
+// for one, and a viewer that ends at once with a failure is reported.
+TEST(DesktopShell, EntriesStartWithTheirArgumentsAndEarlyFailuresAreTold) {
+  const QString file = "/data/my file.odx-d";
+  struct Case {
+    const char *what;
+    QStringList programs;
+    QByteArray entry;
+    QString seen; // the recorded command, then the outcome
+  };
+  const Case cases[] = {
+      {"Exec with quotes and field codes",
+       {"ed"},
+       Entry(R"(ed --title "a b" %f --name=%c %i)", "application/xml;"),
+       "bin/ed|--title|a b|" + file + "|--name=ed| -> true"},
+      {"a terminal entry starts in a terminal",
+       {"vim", "xterm"},
+       Entry("vim %F", "application/xml;", "Terminal=true\n"),
+       "bin/xterm|-e|vim|" + file + "| -> true"},
+      {"and not at all without one",
+       {"vim"},
+       Entry("vim %F", "application/xml;", "Terminal=true\n"),
+       " -> false"},
+      {"a viewer ending at once with a failure",
+       {"failing-ed"},
+       Entry("failing-ed %f", "application/xml;"),
+       "bin/failing-ed|" + file + "| -> true; failing-ed: exit status 3"},
   };
   for (const Case &c : cases) {
     QTemporaryDir scratch;
     ASSERT_TRUE(scratch.isValid());
     const QString root = scratch.path() + "/";
-    for (const char *dir : {"config", "etc", "home", "share"})
-      ASSERT_TRUE(QDir().mkpath(root + dir + "/applications"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "config"));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + "etc"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "home"));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + "share"));
-    qputenv("XDG_CURRENT_DESKTOP", "Test:Other");
-    for (const auto &[path, bytes] : c.files) {
-      ASSERT_TRUE(QDir().mkpath(QFileInfo(root + path).path()));
-      WriteFile(root + path, bytes);
-    }
-    FakeSystem sys;
-    sys.installed = {"editor",  "pager",   "hidden",     "shadowed",
-                     "tryexec", "removed", "odx-viewer", "/opt/my tools/ed"};
-    DesktopShell shell(kOwnId, sys.Services());
-    EXPECT_EQ(shell.OpenAsXml(nullptr, file), !c.started.empty()) << c.what;
-    EXPECT_EQ(sys.started, c.started) << c.what;
-    EXPECT_TRUE(sys.opened.empty()) << c.what;
+    const QString seen = InChild([&] {
+      EnterDesktop(root, c.programs,
+                   {{"share/applications/viewer.desktop", c.entry}});
+      int argc = 1;
+      char name[] = "desktop_tests";
+      char *argv[] = {name, nullptr};
+      QCoreApplication app(argc, argv);
+      DesktopShell shell(kOwnId);
+      QString failed;
+      QEventLoop loop;
+      shell.SetFailureHandler([&](const QString &program, const QString &why) {
+        failed = "; " + program + ": " + why;
+        loop.quit();
+      });
+      const bool opened = shell.OpenAsXml(nullptr, file);
+      // The started program runs on its own; its record appears when done,
+      // and a failure is told within the next second.
+      QDeadlineTimer deadline(10'000);
+      while (opened && !QFile::exists(root + "record") &&
+             !deadline.hasExpired())
+        QThread::msleep(10);
+      // A failure is told within the second; a viewer that ended well is
+      // never reported.
+      if (opened) {
+        QTimer::singleShot(1'500, &loop, &QEventLoop::quit);
+        if (failed.isEmpty())
+          loop.exec();
+      }
+      QString record = QString::fromUtf8(ReadFile(root + "record"));
+      record.replace(root, QString()).replace('\n', '|');
+      return record + (opened ? " -> true" : " -> false") + failed;
+    });
+    EXPECT_EQ(seen.toStdString(), c.seen.toStdString()) << c.what;
   }
 }
 

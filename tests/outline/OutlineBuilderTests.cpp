@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <string>
@@ -15,22 +16,43 @@ namespace {
 
 class OutlineBuilderTest : public ::testing::Test {
 protected:
-  // The outline of `body` placed after a 21-byte declaration.
+  // The outline of `body` placed after a 21-byte declaration; read from
+  // memory in pieces cut at every byte, it must come out the same.
   std::string Outline(const std::string &body) {
     const QString path = dir.filePath("in.xml");
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(("<?xml version=\"1.0\"?>\n" + body).c_str());
+    const QByteArray bytes = ("<?xml version=\"1.0\"?>\n" + body).c_str();
+    f.write(bytes);
     f.close();
-    return BuildFile(path);
+    const std::string whole = BuildFile(path);
+    ExpectSameWhereverCut(bytes, whole);
+    return whole;
   }
 
-  // One line per node: indent by depth, image, label, and the store's note
-  // if any (" @N": the attributes start at unit N; " @raw": raw text).
+  // A small buffer and short reads after the cut, so that tokens, texts,
+  // descriptions and wide characters all straddle reads.
+  void ExpectSameWhereverCut(const QByteArray &bytes,
+                             const std::string &whole) {
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    for (std::size_t cut = 1; cut <= std::size_t(bytes.size());
+         cut += cut < 512 ? 1 : 7) {
+      BuildOutlineFromBytes({data, std::size_t(bytes.size())}, cutStore,
+                            cutAround, cutAround, ReadShape{cut, 5, 64});
+      EXPECT_EQ(Lines(cutStore), whole) << "cut at " << cut;
+    }
+  }
+
   std::string BuildFile(const QString &path) {
     cvexString p;
     p.AssignWide(reinterpret_cast<const char16_t *>(path.utf16()));
     status = BuildOutline(p, store, around, around);
+    return Lines(store);
+  }
+
+  // One line per node: indent by depth, image, label, and the store's note
+  // if any (" @N": the attributes start at unit N; " @raw": raw text).
+  static std::string Lines(const OutlineStore &store) {
     std::string out;
     for (uint32_t i = 0; i < store.GetCount(); ++i) {
       out += std::string(2 * (store.Depth(i) - 1), ' ') +
@@ -49,6 +71,8 @@ protected:
   QTemporaryDir dir;
   BuildStatus status = BuildStatus::Built;
   OutlineStore store;
+  OutlineStore cutStore;
+  RecordingSurroundings cutAround;
   RecordingSurroundings around;
 };
 
@@ -128,6 +152,9 @@ TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
       {"utf16le", QByteArray("\xFF\xFE") +
                       QByteArray(reinterpret_cast<const char *>(text.utf16()),
                                  text.size() * 2)},
+      {"utf16be", QStringEncoder(QStringConverter::Utf16BE,
+                                 QStringConverter::Flag::WriteBom)(text)},
+      {"utf32le", QStringEncoder(QStringConverter::Utf32LE)(text)},
   };
   for (const auto &f : files) {
     const QString path = dir.filePath(f.name);
@@ -136,6 +163,7 @@ TEST_F(OutlineBuilderTest, FilesWithoutADeclarationOrInUtf16) {
     file.write(f.bytes);
     file.close();
     EXPECT_EQ(BuildFile(path), expected) << f.name;
+    ExpectSameWhereverCut(f.bytes, expected);
   }
 }
 
@@ -284,8 +312,9 @@ TEST_F(OutlineBuilderTest, FolderOpensItsFilesAsOneOutline) {
   EXPECT_TRUE(store.IsPackage());
   // Named one by one, in any order, the same files give the same outline.
   std::vector<QString> paths;
-  for (const char *name :
-       {"m.xml", "k.pdx", "g.xml", "d.pdx", "b.odx", "a.ODX-D", "Z.odx-cs"})
+  // One that vanished since it was listed is unreadable too.
+  for (const char *name : {"m.xml", "k.pdx", "g.xml", "d.pdx", "b.odx",
+                           "a.ODX-D", "Z.odx-cs", "gone.odx"})
     paths.push_back(folder.filePath(name));
   SortByFileName(paths);
   BuildOutlineFromFiles(paths, store, around, around);
@@ -293,7 +322,17 @@ TEST_F(OutlineBuilderTest, FolderOpensItsFilesAsOneOutline) {
   for (uint32_t i = 0; i < store.GetCount(); ++i)
     again += store.GetText(i).toQString().toStdString() + "\n";
   EXPECT_EQ(again, "Z.odx-cs\nZ\na.ODX-D\nB\nC\nb.odx\nA\nd.pdx\nD\ng.xml\n"
-                   "k.pdx (unreadable)\nm.xml\nA\n");
+                   "gone.odx (unreadable)\nk.pdx (unreadable)\nm.xml\nA\n");
+  // Ten thousand files make ten thousand nodes and their outlines.
+  ASSERT_TRUE(folder.mkdir("many"));
+  for (int i = 0; i < 10000; ++i) {
+    QFile f(folder.filePath(QString("many/f%1.odx").arg(i, 5, 10, QChar('0'))));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<A/>");
+  }
+  BuildFile(folder.filePath("many"));
+  EXPECT_EQ(store.GetCount(), 20000u);
+  EXPECT_EQ(store.GetText(19998).toQString(), "f09999.odx");
   ASSERT_TRUE(folder.mkdir("empty"));
   BuildFile(folder.filePath("empty"));
   EXPECT_EQ(status, BuildStatus::Empty);

@@ -152,27 +152,52 @@ TEST(OutlineModel, DetachesFromTheStoreWhenDestroyed) {
 namespace outline {
 namespace {
 
-// A long flat list reaches the view a chunk at a time, under the tester.
-TEST(OutlineModelChunks, TopLevelRowsArriveAsTheViewAsksForThem) {
+// A long list reaches a view as a window that slides along it, under the
+// tester; persistent indexes follow their nodes or go.
+TEST(OutlineModelWindow, TopLevelRowsAreAWindowThatSlides) {
   OutlineStore store;
   OutlineModel model(store);
   QAbstractItemModelTester tester(
       &model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-  model.SetTopLevelChunk(4);
+  model.SetTopLevelWindow(4);
   {
     StoreUpdate bracket(store);
-    for (int i = 0; i < 10; ++i)
-      store.AddChild(kNoNode, u"HIT");
+    for (int i = 0; i < 10; ++i) {
+      const NodeHandle hit = store.AddChild(kNoNode, u"HIT");
+      if (i == 6)
+        store.AddChild(hit, u"CHILD");
+    }
   }
+  auto top = [&store](uint32_t row) { return store.Child(kNoNode, row); };
+  const NodeHandle child = store.Child(top(6), 0);
   EXPECT_EQ(model.rowCount(), 4);
-  EXPECT_FALSE(model.IndexFromNode(7).isValid());
-  EXPECT_TRUE(model.canFetchMore(QModelIndex()));
-  model.fetchMore(QModelIndex());
-  EXPECT_EQ(model.rowCount(), 8);
-  model.FetchTopLevelRow(9);
-  EXPECT_EQ(model.rowCount(), 10);
-  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
-  EXPECT_EQ(model.IndexFromNode(9).row(), 9);
+  EXPECT_FALSE(model.IndexFromNode(top(7)).isValid());
+  model.MoveTopLevelWindow(3);
+  const QPersistentModelIndex sixth = model.IndexFromNode(top(6));
+  const QPersistentModelIndex below = model.IndexFromNode(child);
+  EXPECT_EQ(sixth.row(), 3);
+  const struct {
+    uint32_t first, base;
+    int sixthRow; // -1: gone
+  } moves[] = {{5, 5, 1}, {9, 6, 0}, {6, 6, 0}, {0, 0, -1}, {5, 5, -1}};
+  for (const auto &m : moves) {
+    model.MoveTopLevelWindow(m.first);
+    EXPECT_EQ(model.TopLevelBase(), m.base) << m.first;
+    EXPECT_EQ(model.rowCount(), 4) << m.first;
+    EXPECT_EQ(model.NodeFromIndex(model.index(0, 0)), top(m.base));
+    EXPECT_EQ(sixth.isValid() ? sixth.row() : -1, m.sixthRow) << m.first;
+    EXPECT_EQ(below.isValid(), m.sixthRow >= 0) << m.first;
+    if (below.isValid()) {
+      EXPECT_EQ(model.NodeFromIndex(below.parent()), top(6));
+    }
+  }
+  EXPECT_EQ(model.IndexFromNode(top(7)).row(), 2);
+  EXPECT_FALSE(model.IndexFromNode(top(4)).isValid());
+  // A new list starts at its beginning.
+  store.Clear();
+  store.AddChild(kNoNode, u"ONE");
+  EXPECT_EQ(model.TopLevelBase(), 0u);
+  EXPECT_EQ(model.rowCount(), 1);
 }
 
 } // namespace

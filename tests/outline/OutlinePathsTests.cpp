@@ -14,7 +14,7 @@ TEST(OutlinePaths, ElementPathJoinsTheFirstWordsAndSubtreesAreRuns) {
   const NodeHandle text = store.AddChild(desc, u" <p>x</p>");
   const NodeHandle next = store.AddChild(kNoNode, u"ODX");
   EXPECT_EQ(ElementPath(store, name), "ODX/DIAG-LAYER-CONTAINER/SHORT-NAME");
-  EXPECT_EQ(ElementPath(store, text), "ODX/DIAG-LAYER-CONTAINER/DESC/");
+  EXPECT_EQ(ElementPath(store, text), "ODX/DIAG-LAYER-CONTAINER/DESC/x");
   EXPECT_EQ(ElementPath(store, kNoNode), QString());
   EXPECT_EQ(ElementPath(store, 99), QString());
   // Subtrees are runs of handles in pre-order.
@@ -22,6 +22,24 @@ TEST(OutlinePaths, ElementPathJoinsTheFirstWordsAndSubtreesAreRuns) {
   EXPECT_EQ(SubtreeEnd(store, name), desc);
   EXPECT_EQ(SubtreeEnd(store, text), next);
   EXPECT_EQ(SubtreeEnd(store, next), store.GetCount());
+
+  // Texts that start with a blank are named by their first words.
+  const struct {
+    std::u16string label;
+    QString name;
+  } texts[] = {
+      {u"\n  <p>Engine <b>control</b> unit</p>", "Engine control unit"},
+      {u"\r\n\t<p>A very long first sentence goes on</p>",
+       "A very long first senten"},
+      {u" <p/>\n<br/>", "text"},
+      {u"\n", "text"},
+      {u"  a<", "a"},
+      {u"SHORT-NAME = x", "SHORT-NAME"},
+  };
+  for (const auto &t : texts)
+    EXPECT_EQ(ElementName(store, store.AddChild(next, t.label)), t.name)
+        << t.name.toStdString();
+  EXPECT_EQ(ElementName(store, kNoNode), QString());
 
   store.Clear();
   store.MarkPackage();

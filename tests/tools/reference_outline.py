@@ -56,9 +56,9 @@ def detect_encoding(data):
         return "utf-32-le"
     if data[:4] in (b"\x00\x00\xfe\xff", b"\x00\x00\x00<"):
         return "utf-32-be"
-    if data[:2] == b"\xff\xfe" or data[:4] == b"<\x00?\x00":
+    if data[:2] == b"\xff\xfe" or (len(data) >= 4 and data[:2] == b"<\x00" and data[3] == 0):
         return "utf-16-le"
-    if data[:2] == b"\xfe\xff" or data[:4] == b"\x00<\x00?":
+    if data[:2] == b"\xfe\xff" or (len(data) >= 4 and data[:3:2] == b"\x00\x00" and data[1:2] == b"<"):
         return "utf-16-be"
     head = data[:1024]
     body = head[3:] if head.startswith(b"\xef\xbb\xbf") else head

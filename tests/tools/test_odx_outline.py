@@ -137,6 +137,17 @@ class RealFiles(Scratch):
         for codec in ("utf-16", "utf-16-be", "utf-32", "utf-32-le"):
             got = run("--json", self.write(text.encode(codec)))
             self.assertEqual(got.stdout, expected, codec)
+        # Without a mark and a declaration, the zero bytes around the first
+        # '<' tell the width, whatever follows it.
+        body = text[text.index("?>") + 2:].lstrip()
+        for start in ("<!-- no mark -->", ""):
+            bare = start + body
+            expected = run("--json", self.write(bare.encode("utf-8"))).stdout
+            for codec in ("utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be"):
+                data = bare.encode(codec)
+                got = run("--json", self.write(data))
+                self.assertEqual(got.stdout, expected, codec)
+                self.assertEqual(reference_jsonl(data), expected, codec)
 
     def test_packages_match_the_reference(self):
         with open(os.path.join(SOURCE, "tests", "data", "packages",
@@ -436,6 +447,112 @@ class Interface(Scratch):
         path = self.write(DECL + b"<A>&#x00C9;t&#x00C9;</A><B>x</B>")
         got = run("--filter", "\u00e9T\u00c9", path)
         self.assertEqual(got.stdout.decode("utf-8"), "A = \u00c9t\u00c9\n")
+
+
+class Comparisons(Scratch):
+    """odx-outline --diff against reference_compare.py: the corpus pair
+    both ways and across a package, random document pairs with every kind
+    of change, and hostile markup."""
+
+    def assert_diff_same(self, old, new, what, flags_list=(["--json"], [], ["--count"])):
+        for flags in flags_list:
+            args = ["--diff", *flags, old, new]
+            got = run(*args)
+            code, out, _ = reference_outline.run(args)
+            self.assertEqual((got.returncode, got.stdout), (code, out), (what, flags))
+
+    def test_corpus_pair_both_ways_and_against_the_package(self):
+        d = os.path.join(SOURCE, "tests", "data", "corpus")
+        a = os.path.join(d, "odxtools__somersault__somersault.odx-d")
+        b = os.path.join(d, "odxtools__somersault_modified__somersault.odx-d")
+        pairs = [(a, b), (b, a), (a, a)]
+        pdx = os.path.join(SOURCE, "tests", "data", "packages")
+        pairs += [(os.path.join(pdx, f), b) for f in sorted(os.listdir(pdx))[:2]]
+        pairs.append((d, os.path.join(SOURCE, "samples")))
+        for old, new in pairs:
+            self.assert_diff_same(old, new, (old, new))
+            self.assert_diff_same(old, new, (old, new), [["--ignore", "ADMIN-DATA",
+                                                          "--ignore", "COMPANY-DATAS"]])
+        self.assertEqual(run("--diff", a, a).returncode, 0)
+
+    def test_random_pairs_match_the_reference(self):
+        """Named and unnamed rows, IDs and references; the second version
+        renames, changes, removes, adds, reorders and renumbers IDs."""
+        rng = random.Random(11)
+
+        def element(depth):
+            tag = rng.choice(["L", "L", "V", "R", "DESC", "?pi"])
+            if tag == "?pi":
+                return ["?pi", rng.choice(["", " a", " b"]), ""]
+            attrs = ""
+            if rng.random() < 0.5:
+                attrs += ' ID="i%d"' % rng.randint(0, 6)
+            if tag == "R":
+                attrs += ' ID-REF="i%d"' % rng.randint(0, 7)
+            if tag == "DESC":
+                # Without IDs: a reference into an ignored subtree reads as
+                # its text here, while the reference resolves again without it.
+                return [tag, "", "<p>%d</p>" % rng.randint(0, 2)]
+            if depth > 2 or rng.random() < 0.3:
+                return [tag, attrs, str(rng.randint(0, 2)) if rng.random() < 0.5 else ""]
+            kids = [element(depth + 1) for _ in range(rng.randint(0, 4))]
+            if tag == "L" and rng.random() < 0.8:
+                kids.insert(0, ["SHORT-NAME", "", "n%d" % rng.randint(0, 5)])
+            return [tag, attrs, kids]
+
+        def text(e):
+            tag, attrs, body = e
+            if tag == "?pi":
+                return "<?pi%s?>" % attrs
+            if isinstance(body, list):
+                body = "".join(text(k) for k in body)
+            return "<%s%s>%s</%s>" % (tag, attrs, body, tag) if body else "<%s%s/>" % (tag, attrs)
+
+        def mutate(e):
+            tag, attrs, body = e
+            attrs = attrs.replace('ID="i', 'ID="j').replace('ID-REF="i', 'ID-REF="j') \
+                if rng.random() < 0.1 else attrs
+            if not isinstance(body, list):
+                return [tag, attrs, body + "x" if rng.random() < 0.1 else body]
+            kids = [mutate(k) for k in body if rng.random() > 0.1]
+            if rng.random() < 0.2:
+                kids.append(element(2))
+            if rng.random() < 0.2 and len(kids) > 2:
+                i = rng.randrange(1, len(kids) - 1)
+                kids[i], kids[i + 1] = kids[i + 1], kids[i]
+            if kids and kids[0][0] == "SHORT-NAME" and rng.random() < 0.15:
+                kids[0] = ["SHORT-NAME", "", kids[0][2] + "r"]
+            return [tag, attrs, kids]
+
+        for i in range(150):
+            old = ["ODX", "", [["C", "", [["SHORT-NAME", "", "c"]]
+                                + [element(0) for _ in range(rng.randint(1, 5))]]]]
+            new = mutate(old)
+            a = self.write((DECL + text(old).encode()), "a.odx")
+            b = self.write((DECL + text(new).encode()), "b.odx")
+            flags = [["--ignore", "DESC"]] if i % 5 == 4 else []
+            self.assert_diff_same(a, b, "pair %d" % i, [["--json"] + (flags[0] if flags else [])])
+            if i % 10 == 0:
+                self.assertEqual(run("--diff", a, a).stdout, b"", "pair %d with itself" % i)
+
+    def test_hostile_markup_pairs_match_the_reference(self):
+        rng = random.Random(5)
+        pieces = HostileInput.PIECES + HostileInput.ODX_PIECES * 2
+        for i in range(120):
+            a, b = (self.write(DECL + b"".join(rng.choice(pieces)
+                                               for _ in range(rng.randint(0, 50))), name)
+                    for name in ("a.odx", "b.odx"))
+            self.assert_diff_same(a, b, "hostile %d" % i, [["--json"]])
+
+    def test_diff_arguments_and_an_unreadable_side(self):
+        a = self.write(DECL + b"<A/>", "a.odx")
+        self.assertEqual(run("--diff", a, os.path.join(self.dir.name, "none")).returncode, 1)
+        empty = self.write(b"", "e.odx")
+        got = run("--diff", "--json", empty, a)
+        self.assertEqual((got.returncode, json.loads(got.stdout)["change"]), (4, "added"))
+        for bad in (["--diff", a], ["--diff", a, a, a], ["--diff", "--json", "--count", a, a],
+                    ["--diff", "--refs", a, a], ["--ignore", "X", a]):
+            self.assertEqual(run(*bad).returncode, 2, bad)
 
 
 if __name__ == "__main__":

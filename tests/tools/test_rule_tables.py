@@ -212,6 +212,32 @@ CASES = [
      '"new_label":"?pi **** y?"}\n{"change":"added","old":null,"new":18,"path":"ODX/C[c]/N",'
      '"old_label":null,"new_label":"N"}\n', 4),
     ("diff: the same file", {"o.odx": OLD}, ["--diff", "o.odx", "o.odx"], "", 0),
+    ("diff: equal rows pair by fingerprint, the one removed from the middle is the change",
+     {"o.odx": b"<ODX><T><SHORT-NAME>t</SHORT-NAME><V>1</V><V>2</V><V>1</V><V>3</V></T></ODX>",
+      "n.odx": b"<ODX><T><SHORT-NAME>t</SHORT-NAME><V>1</V><V>3</V><V>1</V></T></ODX>"},
+     ["--diff", "o.odx", "n.odx"], "- ODX/T[t]/V\n", 4),
+    ("diff: a leaf that became a container and back, with the children added and removed",
+     {"o.odx": b"<ODX><A><SHORT-NAME>a</SHORT-NAME><B>x</B><C><D/></C></A></ODX>",
+      "n.odx": b"<ODX><A><SHORT-NAME>a</SHORT-NAME><B><E/></B><C/></A></ODX>"},
+     ["--diff", "o.odx", "n.odx"],
+     "~ ODX/A[a]/B: B = x -> B\n+ ODX/A[a]/B/E\n~ ODX/A[a]/C: C -> C\n- ODX/A[a]/C/D\n", 4),
+    ("diff: a reference to a renamed element is no change, one to another element is",
+     {"o.odx": b'<ODX><L><SHORT-NAME>l</SHORT-NAME><S ID="s1"><SHORT-NAME>x</SHORT-NAME><P/></S>'
+               b'<S ID="s2"><SHORT-NAME>y</SHORT-NAME><P/></S><R ID-REF="s1"/><Q ID-REF="s2"/>'
+               b'<U ID-REF="zz"/></L></ODX>',
+      "n.odx": b'<ODX><L><SHORT-NAME>l</SHORT-NAME><S ID="t1"><SHORT-NAME>x2</SHORT-NAME><P/></S>'
+               b'<S ID="t2"><SHORT-NAME>y</SHORT-NAME><P/></S><R ID-REF="t1"/><Q ID-REF="t1"/>'
+               b'<U ID-REF="zz"/></L></ODX>'},
+     ["--diff", "o.odx", "n.odx"],
+     '= ODX/L[l]/S[x2]: was x\n~ ODX/L[l]/Q: Q **** ID-REF="s2" -> Q **** ID-REF="t1"\n', 4),
+    ("diff: members pair by their documents' names; a single file stands for a member",
+     {"o.pdx": package([("ecu-1.odx-d", doc("<A>1</A>"))]),
+      "n.pdx": package([("ecu-2.odx-d", doc("<A>1</A>"))]),
+      "s.odx": doc("<A>2</A>")},
+     ["--diff", "o.pdx", "n.pdx"], "~ ecu-2.odx-d: ecu-1.odx-d -> ecu-2.odx-d\n", 4),
+    ("diff: a single file against a package", {"n.pdx": package([("ecu-2.odx-d", doc("<A>1</A>"))]),
+                                               "s.odx": doc("<A>2</A>")},
+     ["--diff", "s.odx", "n.pdx"], "~ ecu-2.odx-d/ODX/DIAG-LAYER-CONTAINER[D]/A: A = 2 -> A = 1\n", 4),
 ]
 
 

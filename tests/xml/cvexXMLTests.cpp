@@ -174,6 +174,14 @@ TEST(TextEncoding, DetectedFromTheFirstBytes) {
       {"<\0?\0"s, Encoding::Utf16LE},
       {"\xFE\xFF\0<"s, Encoding::Utf16BE},
       {"\0<\0?"s, Encoding::Utf16BE},
+      // Without a mark, any first element, comment or space after '<'.
+      {"<\0!\0"s, Encoding::Utf16LE},
+      {"<\0A\0"s, Encoding::Utf16LE},
+      {"\0<\0!"s, Encoding::Utf16BE},
+      {"\0<\0\xE4"s, Encoding::Utf16BE},
+      {"<\0"s, Encoding::Utf8}, // too short to tell
+      {"<\0A"s, Encoding::Utf8},
+      {"<A\0\0"s, Encoding::Utf8}, // not 16-bit units
       {"<A/>", Encoding::Utf8},
       {decl + "'ISO-8859-1'?>", Encoding::Latin1},
       {decl + "\"latin1\"?>", Encoding::Latin1},

@@ -17,6 +17,7 @@
 #include <vector>
 
 class QAction;
+class QHelpEvent;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -24,6 +25,7 @@ class QStatusBar;
 class QTimer;
 class QKeyEvent;
 class QModelIndex;
+class QScrollBar;
 class QTreeView;
 namespace Ui {
 class TfrmODXViewer;
@@ -34,10 +36,15 @@ class OutlineModel;
 namespace odx {
 class Services;
 } // namespace odx
+namespace desktop {
+class ViewCopies;
+} // namespace desktop
 namespace app {
+struct Comparing;
 class TreeViewExpansion;
 class ElidedLabel;
 class ColumnFitter;
+class HitListWindow;
 } // namespace app
 
 // The viewer's one main window.  Controls come from the form description
@@ -71,6 +78,7 @@ public:
   void TntButton1Click();
   void cmdBrowseClick();
   void cmdOpenFolderClick();
+  void cmdCompareWithClick();
   void txtODXFilePathChange();
   void FormShow();
   void Timer1Timer();
@@ -99,8 +107,11 @@ private:
   void SetUpLook();
   void SetUpTree(QTreeView &tree, outline::OutlineModel &model);
   void OpenPickedFile(const QString &path);
-  // The XML view of a package shows one member; false for any other file.
-  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir);
+  // The XML view of a package shows one member (of those below `holder`,
+  // kNoNode for the top level); false for any other file.
+  bool ViewPackageMemberInXml(const cvexString &path, const cvexString &appDir,
+                              outline::NodeHandle holder);
+  void ViewFolderFileInXml(const QString &folder, const cvexString &appDir);
   // Routes Enter of an edit box to its handlers; true when the key is eaten.
   bool RouteKey(QObject *box, QKeyEvent &event);
 
@@ -118,6 +129,12 @@ private:
   void CopyText(const QString &text);
   outline::NodeHandle SelectedItem() const;
   outline::NodeHandle SelectedHitTarget() const;
+  // The scroll bar of the whole hit list beside it (HitList.cpp).
+  void SetUpHitList();
+  // The tree's context menu below its current row.
+  void ShowContextMenu(QTreeView &tree);
+  // Scrolls a tree sideways so that the label of `index` starts in view.
+  void RevealLabel(QTreeView &tree, const QModelIndex &index);
   // True when the drag or drop is a local file and was taken here.
   bool TakeFileDrag(QEvent &event);
 
@@ -132,6 +149,9 @@ private:
   void FindUsages(outline::NodeHandle target);
   void ListProblems();
   QVariant AnnotateHit(outline::NodeHandle hit, int role) const;
+  // In the list of problems, the status line says what is wrong with the
+  // hit just followed (its row may be too long to show it).
+  void SayWhy(outline::NodeHandle hit);
   void ListInHits(const std::vector<outline::NodeRef> &nodes);
   void ShowItem(outline::NodeHandle node);
   void StepHistory(int step);
@@ -179,6 +199,25 @@ private:
   std::vector<outline::NodeRef> history_; // selections visited by jumps
   std::size_t historyAt_ = 0;             // the one shown now
 
+  // Comparing with another version (Compare.cpp): the open outline is the
+  // newer one; markers after its labels, the changes in the hit list.
+  void SetUpComparison();
+  void CompareWith(const QString &oldPath);
+  void StopComparing();
+  void ListChanges();
+  void ExpandChanges();
+  void CopyChanges();
+  void EditIgnoredTags();
+  std::vector<std::u16string> IgnoredTags() const;
+  const app::Comparing *ActiveComparison() const; // nullptr: not comparing
+  QVariant AnnotateCompared(outline::NodeHandle node, int role) const;
+  QVariant AnnotateChangeHit(outline::NodeHandle hit, int role) const;
+  bool ShowOldLabel(QHelpEvent &event);
+  QAction *stopComparing_ = nullptr;
+  QAction *expandChanges_ = nullptr;
+  QAction *copyChanges_ = nullptr;
+  QLabel *lblComparing_ = nullptr;
+
   QStatusBar *statusLine_ = nullptr;
   app::ElidedLabel *lblNodePath_ = nullptr;
   QLabel *lblNodeCount_ = nullptr;
@@ -194,6 +233,9 @@ private:
   std::unique_ptr<desktop::Shell> ownShell_;
   std::unique_ptr<desktop::SettingsStore> ownSettings_;
   app::WindowServices services_;
+  std::unique_ptr<desktop::ViewCopies> copies_; // members shown from files
+  app::HitListWindow *hitList_ = nullptr;       // owned by treeResults
+  QScrollBar *hitListBar_ = nullptr;            // beside treeResults
 
   QList<QIcon> images_; // shared by both trees, index = image index
   outline::OutlineStore items_;
@@ -205,6 +247,7 @@ private:
   std::unique_ptr<outline::SubtreeExpander> expander_; // after the models
   std::unique_ptr<odx::OdxIndex> odx_;                 // reads items_
   std::unique_ptr<odx::Services> odxServices_;         // reads both
+  std::unique_ptr<app::Comparing> comparing_;          // reads both
 
   QString startupFile_;
   bool shownOnce_ = false;

@@ -2,6 +2,7 @@
 
 #include "desktop/Messages.h"
 #include "desktop/Shell.h"
+#include "desktop/ViewCopies.h"
 #include "foundation/cvexString.h"
 
 #include <span>
@@ -28,11 +29,19 @@ void ViewInXml(const cvexString &path, const cvexString &appDir,
                MessageSink &messages, Shell &shell, QObject *owner);
 
 // The same for a document that has no file of its own (a member of a
-// package): its bytes go to junk.xml in appDir, written as a copy is (under
-// a temporary name, then renamed), or to a private temporary file when
-// appDir may not be written, and that file is opened.
-void ViewBytesInXml(std::span<const unsigned char> bytes,
-                    const cvexString &appDir, MessageSink &messages,
-                    Shell &shell, QObject *owner);
+// package, named `name`): its bytes go to junk.xml in appDir, written as a
+// copy is (under a temporary name, then renamed), or to the private copy
+// for `key` when appDir may not be written, and that file is opened.
+void ViewBytesInXml(std::span<const unsigned char> bytes, const QString &name,
+                    const QString &key, const cvexString &appDir,
+                    ViewCopies &copies, MessageSink &messages, Shell &shell,
+                    QObject *owner);
+
+// Any other bytes without a file (a picture, a script in a package): its
+// private copy for `key`, named `name`, opens in the desktop's application
+// for its type, and the user is told when there is none.
+void ViewBytes(std::span<const unsigned char> bytes, const QString &name,
+               const QString &key, ViewCopies &copies, MessageSink &messages,
+               Shell &shell, QObject *owner);
 
 } // namespace desktop

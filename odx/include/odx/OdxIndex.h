@@ -149,9 +149,6 @@ private:
   void Build() const;
   const Place *FindPlace(const std::vector<Place> &places,
                          outline::NodeHandle node) const;
-  outline::NodeHandle Innermost(const std::vector<Place> &places,
-                                const std::vector<uint32_t> &enclosing,
-                                outline::NodeHandle node) const;
 
   const outline::OutlineStore &store_;
   const unsigned threads_;

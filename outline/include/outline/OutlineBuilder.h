@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -49,10 +50,22 @@ BuildStatus BuildOutlineFromFiles(std::span<const QString> paths,
                                   OutlineStore &tree, ProgressSink &progress,
                                   BusyIndicator &busy);
 
+// How bytes in memory reach the reader, for tests of the streaming: the
+// first read hands out at most `firstPiece` bytes, later ones at most
+// `piece`, into a buffer that starts at `buffer` bytes (0: as for a file;
+// the document is then read where it lies).  The outline never depends on
+// the shape.
+struct ReadShape {
+  std::size_t firstPiece = 0;
+  std::size_t piece = 0;
+  std::size_t buffer = 0;
+};
+
 // The same for a file's bytes already in memory (read from elsewhere, or a
 // fuzzer's input): a package when they start like one, else a document.
 BuildStatus BuildOutlineFromBytes(std::span<const unsigned char> bytes,
                                   OutlineStore &tree, ProgressSink &progress,
-                                  BusyIndicator &busy);
+                                  BusyIndicator &busy,
+                                  const ReadShape &shape = {});
 
 } // namespace outline

@@ -25,12 +25,14 @@ class OutlineModel : public QAbstractItemModel {
 public:
   // AnnotationRole: text a view draws after the label (a name, where a
   // reference leads); AnnotationAlertRole: true when that text reports a
-  // fault.  Both come from the annotation provider the window sets.
+  // fault; AnnotationColorRole: the colour it is drawn in, when not the
+  // usual one.  All come from the annotation provider the window sets.
   enum Role {
     ImageIndexRole = Qt::UserRole + 1,
     SelectedImageRole,
     AnnotationRole,
-    AnnotationAlertRole
+    AnnotationAlertRole,
+    AnnotationColorRole
   };
   static constexpr uint32_t kShownUnits = 4000;
   using IconProvider = std::function<QVariant(int image)>;
@@ -40,12 +42,17 @@ public:
   ~OutlineModel() override;
 
   void SetIconProvider(IconProvider provider);
-  // Top-level rows reach a view `chunk` at a time, more as it scrolls to
-  // the end (Qt's fetchMore), so a list of millions of hits costs a view
-  // only the rows it has been shown.  0 (the default): all at once.
-  void SetTopLevelChunk(uint32_t chunk);
-  // Makes sure top-level row `row` has reached the view.
-  void FetchTopLevelRow(uint32_t row);
+  // A view is shown a window of at most `rows` top-level rows, which
+  // MoveTopLevelWindow slides along the list, so a list of millions of hits
+  // costs a view only the rows of the window.  0 (the default): all rows.
+  // A reset puts the window at the start.
+  void SetTopLevelWindow(uint32_t rows);
+  uint32_t TopLevelWindow() const { return topWindow_; }
+  // The store's row of the window's first row.
+  uint32_t TopLevelBase() const { return topBase_; }
+  // Slides the window to start at `first`, as far as the list allows; the
+  // views keep their current and selected rows that stay in it.
+  void MoveTopLevelWindow(uint32_t first);
   void SetAnnotationProvider(AnnotationProvider provider);
 
   // kNoNode for an index that is not a valid index of this model.
@@ -62,8 +69,6 @@ public:
   QVariant data(const QModelIndex &index,
                 int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex &index) const override;
-  bool canFetchMore(const QModelIndex &parent) const override;
-  void fetchMore(const QModelIndex &parent) override;
 
 private:
   OutlineStore &store_;
@@ -71,9 +76,8 @@ private:
   void EndReset();
 
   IconProvider iconProvider_;
-  uint32_t topChunk_ = 0;   // 0: no fetching in chunks
-  uint32_t topFetched_ = 0; // top-level rows the views know of
-  bool notifying_ = false;  // ending a reset or an insertion
+  uint32_t topWindow_ = 0; // 0: every top-level row
+  uint32_t topBase_ = 0;   // the store's row of the window's first row
   AnnotationProvider annotationProvider_;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LargeMemory.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -57,7 +59,7 @@ struct StoreObserver {
 // Layout: a 16-byte record per node (parent, label place, image indexes) in
 // chunks of kNodeChunk records; label units in arena chunks (bytes for narrow
 // labels, char16_t for wide ones) that never move once allocated, so growth
-// never copies.  The child index (CSR: children grouped by parent, the start
+// never copies.  Nodes with equal short narrow labels share one copy.  The child index (CSR: children grouped by parent, the start
 // of each parent's group, each node's row) is built on the first structure
 // query after a change.
 class OutlineStore {
@@ -93,6 +95,11 @@ public:
   // `image` becomes both picture indexes at once.
   NodeHandle AddChildJoined(NodeHandle parent,
                             std::span<const std::u16string_view> parts,
+                            int image = 0);
+  // The same for parts that are bytes, each the unit of its own value
+  // (Latin-1), as the builder cuts them from a document: stored as they are.
+  NodeHandle AddChildLatin1(NodeHandle parent,
+                            std::span<const std::string_view> parts,
                             int image = 0);
   // A node that shows the label of `node` in `source` without a copy of it,
   // and refers to it as its data (Data gives source.Ref(node)).  All such
@@ -189,7 +196,23 @@ public:
 
   std::size_t MemoryBytes() const; // for benchmarks
 
-  static constexpr uint32_t kNodeChunkBits = 16;
+  // A point to come back to: Restore removes every node added since Save
+  // and gives their memory back, as if they had never been added (a
+  // package member found damaged at its end).  Only valid while nodes were
+  // merely added since: no Clear, no notes or data changed on older nodes.
+  struct Checkpoint {
+    uint32_t generation = 0;
+    uint32_t count = 0;
+    std::size_t narrowChunks = 0, narrowCurrent = 0, narrowUsed = 0;
+    std::size_t wideChunks = 0, wideCurrent = 0, wideUsed = 0;
+    std::size_t notes = 0;
+    std::vector<NodeHandle> rightmost;
+    uint32_t longestLabel = 0, deepestNode = 0;
+  };
+  Checkpoint Save() const;
+  void Restore(const Checkpoint &point);
+
+  static constexpr uint32_t kNodeChunkBits = 18;
   static constexpr uint32_t kNodeChunk = 1u << kNodeChunkBits;
 
 private:
@@ -208,7 +231,7 @@ private:
 
   // One growable arena of label units in chunks that never move.
   template <typename Unit> struct Arena {
-    std::vector<std::unique_ptr<Unit[]>> chunks;
+    std::vector<platform::LargeArray<Unit>> chunks;
     std::vector<std::size_t> capacities; // units, slack excluded
     std::size_t used = 0;                // units used in chunks.back()
     std::size_t current = 0;             // chunk receiving small labels
@@ -216,6 +239,20 @@ private:
     // Reserves room for n units (plus slack); returns chunk and offset.
     Unit *Reserve(std::size_t n, uint16_t &chunk, uint32_t &offset);
   };
+
+  // Labels met before are stored once: a small table, keyed by a hash of
+  // the bytes, remembers where recent short labels lie, and a label equal
+  // to one of them points there instead of taking room of its own.  Most
+  // labels of a document repeat ("PARAMS", "BIT-LENGTH = 8", a type with
+  // its attributes), so this keeps the arena at a third of its size.
+  // A slot in eight bytes, so the table stays in the processor's cache:
+  // offset (a chunk holds at most 2^26 bytes), chunk, length (0: empty)
+  // and more bits of the hash.
+  using SharedLabel = uint64_t;
+  static constexpr std::size_t kLongestSharedLabel = 128;
+  bool FindShared(const unsigned char *label, std::size_t length,
+                  uint16_t &chunk, uint32_t &offset);
+  void RoomForShared();
 
   void Changing(); // fires beginReset when a bracket sees its first change
   template <bool Wide, typename Fill>
@@ -236,7 +273,7 @@ private:
   void AddNote(NodeHandle node, uint32_t attributeStart);
 
   static constexpr uint32_t kFirstChunkNodes = 256;
-  std::vector<std::unique_ptr<Node[]>> nodes_;
+  std::vector<platform::LargeArray<Node>> nodes_;
   uint32_t firstChunkCapacity_ = 0; // records in nodes_[0]
   uint32_t count_ = 0;
   Arena<unsigned char> narrow_;
@@ -244,6 +281,8 @@ private:
   std::vector<std::unique_ptr<NodeRef[]>> data_; // chunks made by SetData
   std::vector<LabelNote> notes_;
   std::vector<NodeHandle> rightmost_; // path from a top-level node to the last
+  std::unique_ptr<SharedLabel[]> shared_;
+  std::size_t sharedSlots_ = 0; // a power of two, grown with the outline
 
   bool package_ = false;
   const OutlineStore *source_ = nullptr; // what borrowed labels come from

@@ -35,7 +35,7 @@ public:
   enum class Kind { Expand, Collapse };
   struct Outcome {
     Kind kind = Kind::Expand;
-    uint32_t nodes = 0;  // nodes expanded or collapsed
+    uint32_t nodes = 0;  // nodes whose state changed
     bool capped = false; // an expansion stopped at the row limit
     bool cancelled = false;
   };

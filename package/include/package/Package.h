@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
-struct zip; // libzip's archive; only Package.cpp sees its header
+struct zip;      // libzip's archive; only Package.cpp sees its header
+struct zip_file; // one member being inflated
 
 namespace package {
 
@@ -33,6 +35,31 @@ struct Member {
 // The declared sizes of the readable documents must add up to less, so
 // that every one fits the 32-bit arrays the outline reads from.
 inline constexpr uint64_t kDocumentBytesLimit = uint64_t(1) << 31;
+
+// One member inflated a piece at a time, held to its declared size: more or
+// fewer bytes than declared, damaged data or a CRC mismatch fail a read, at
+// the latest the one that reaches the end.  Closes the member when dropped.
+class MemberStream {
+public:
+  ~MemberStream();
+  MemberStream(const MemberStream &) = delete;
+  MemberStream &operator=(const MemberStream &) = delete;
+
+  // Up to `room` next bytes at `into`; `got` is 0 only at the end, once
+  // the member has been checked whole.
+  bool Read(unsigned char *into, std::size_t room, std::size_t &got);
+  uint64_t Size() const { return size_; }
+
+private:
+  friend class Package;
+  MemberStream(zip_file *file, uint64_t size) : file_(file), size_(size) {}
+  bool Finish();
+
+  zip_file *file_;
+  uint64_t size_;
+  uint64_t done_ = 0;
+  bool failed_ = false;
+};
 
 // A PDX package: the ZIP's entries in central-directory order, directories
 // left out, addressed by their place in Members() and never by name (two
@@ -67,6 +94,9 @@ public:
   // or more or fewer bytes than declared.  Inflating stops one byte past
   // the declared size, so a lying size costs no more than it declares.
   bool Read(size_t member, cvexDynamicArrayTemplate<unsigned char> &bytes);
+  // The same a piece at a time; nullptr when the member cannot be opened.
+  // Several members, or one member twice, may be open at once.
+  std::unique_ptr<MemberStream> OpenMember(size_t member) const;
 
 private:
   OpenStatus Adopt(zip *archive, uint64_t archiveSize);

@@ -2,6 +2,7 @@
 
 #include "foundation/cvexDynamicArrayTemplate.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -34,6 +35,24 @@ bool IsWide(Encoding encoding); // UTF-16 or UTF-32
 // when the result would not fit the 32-bit sizes of the reader.
 bool ConvertToUtf8(Encoding encoding,
                    cvexDynamicArrayTemplate<unsigned char> &bytes);
+
+// Turns a UTF-16 or UTF-32 document into UTF-8 a piece at a time, exactly
+// as ConvertToUtf8 does it whole: feed it the document's bytes in order,
+// byte-order mark included, and it holds back a unit or surrogate pair cut
+// by the end of a piece until the next piece (or the end) settles it.
+class WideToUtf8 {
+public:
+  explicit WideToUtf8(Encoding encoding) : encoding_(encoding) {}
+  // Converts whole code points of in[0, n) while `room` has space for one
+  // more (4 bytes); `last` says no bytes follow.  Returns the bytes
+  // written; `used` the input bytes taken.
+  std::size_t Convert(const unsigned char *in, std::size_t n, bool last,
+                      unsigned char *out, std::size_t room, std::size_t &used);
+
+private:
+  Encoding encoding_;
+  bool started_ = false; // the mark, if any, is behind us
+};
 
 // Decodes n bytes of one text into `out` (room for n units) and returns the
 // number of units written, never more than n.  UTF-8: each well-formed
