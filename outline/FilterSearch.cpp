@@ -214,6 +214,11 @@ void AddHits(const cvexString &filterText, const OutlineStore &items,
       term.buffer, static_cast<std::size_t>(term.Length())));
   if (matcher.Empty())
     return;
+  // A term that occurs nowhere in the stored label text has no hit: one
+  // pass over the text, at the speed of memory, and no node is looked at.
+  if (!items.AnyLabelBlock(
+          [&matcher](const LabelView &text) { return matcher.Matches(text); }))
+    return;
   MatchMemo memo;
   auto match = [&matcher](const LabelView &label) {
     return matcher.Matches(label);

@@ -51,8 +51,9 @@ std::u16string LabelView::toU16String() const {
 }
 
 template <typename Unit> std::size_t OutlineStore::Arena<Unit>::Bytes() const {
-  std::size_t bytes = chunks.capacity() * sizeof(chunks[0]) +
-                      capacities.capacity() * sizeof(std::size_t);
+  std::size_t bytes =
+      chunks.capacity() * sizeof(chunks[0]) +
+      (capacities.capacity() + written.capacity()) * sizeof(std::size_t);
   for (std::size_t units : capacities)
     bytes += (units + kNarrowLabelSlack) * sizeof(Unit);
   return bytes;
@@ -76,8 +77,10 @@ Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
     units = std::max(units, n);
     chunks.reserve(chunks.size() + 1);
     capacities.reserve(capacities.size() + 1);
+    written.reserve(written.size() + 1);
     chunks.push_back(platform::MakeLargeArray<Unit>(units + kNarrowLabelSlack));
     capacities.push_back(units);
+    written.push_back(0);
     target = chunks.size() - 1;
     // A huge label gets a chunk of its own; small labels keep filling the
     // current chunk, so its free tail is not thrown away.
@@ -93,6 +96,7 @@ Unit *OutlineStore::Arena<Unit>::Reserve(std::size_t n, uint16_t &chunk,
   } else {
     offset = 0;
   }
+  written[target] = std::max(written[target], std::size_t{offset} + n);
   return chunks[target].get() + offset;
 }
 
@@ -564,6 +568,7 @@ void OutlineStore::Restore(const Checkpoint &point) {
                    std::size_t used) {
     arena.chunks.resize(chunks);
     arena.capacities.resize(chunks);
+    arena.written.resize(chunks);
     arena.current = current;
     arena.used = used;
   };

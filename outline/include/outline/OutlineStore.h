@@ -59,9 +59,9 @@ struct StoreObserver {
 // Layout: a 16-byte record per node (parent, label place, image indexes) in
 // chunks of kNodeChunk records; label units in arena chunks (bytes for narrow
 // labels, char16_t for wide ones) that never move once allocated, so growth
-// never copies.  Nodes with equal short narrow labels share one copy.  The child index (CSR: children grouped by parent, the start
-// of each parent's group, each node's row) is built on the first structure
-// query after a change.
+// never copies.  Nodes with equal short narrow labels share one copy.  The
+// child index (CSR: children grouped by parent, the start of each parent's
+// group, each node's row) is built on the first structure query after a change.
 class OutlineStore {
 public:
   OutlineStore();
@@ -196,6 +196,33 @@ public:
 
   std::size_t MemoryBytes() const; // for benchmarks
 
+  // Calls `block(view)` on the stored text of all labels, a block at a
+  // time, until it returns true; returns whether it did.  Each label lies
+  // inside one block (a narrow block is followed by kNarrowLabelSlack
+  // readable bytes), and a block may also hold text of labels since taken
+  // back, so a scan can rule a text out for every label at once, never in.
+  // Borrowed labels lie in their source: a store holding any says true
+  // without a call.
+  template <typename Block> bool AnyLabelBlock(Block block) const {
+    if (source_)
+      return true;
+    for (std::size_t i = 0; i < narrow_.chunks.size(); ++i) {
+      LabelView view;
+      view.narrow = narrow_.chunks[i].get();
+      view.length = static_cast<uint32_t>(narrow_.written[i]);
+      if (block(view))
+        return true;
+    }
+    for (std::size_t i = 0; i < wide_.chunks.size(); ++i) {
+      LabelView view;
+      view.wide = wide_.chunks[i].get();
+      view.length = static_cast<uint32_t>(wide_.written[i]);
+      if (block(view))
+        return true;
+    }
+    return false;
+  }
+
   // A point to come back to: Restore removes every node added since Save
   // and gives their memory back, as if they had never been added (a
   // package member found damaged at its end).  Only valid while nodes were
@@ -233,6 +260,7 @@ private:
   template <typename Unit> struct Arena {
     std::vector<platform::LargeArray<Unit>> chunks;
     std::vector<std::size_t> capacities; // units, slack excluded
+    std::vector<std::size_t> written;    // units ever written, from the start
     std::size_t used = 0;                // units used in chunks.back()
     std::size_t current = 0;             // chunk receiving small labels
     std::size_t Bytes() const;
