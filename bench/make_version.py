@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Make the next version of a generated ODX file, for the comparison benchmark.
 
-Usage: make_version.py OLD NEW [--seed S] [--share 0.01]
+Usage: make_version.py OLD NEW [--seed S] [--share 0.01 | --every-value]
 
 Reads a file as bench/gen_odx.py writes it (one element per line, two
 spaces of indent per level) and writes NEW with about SHARE of its elements
@@ -9,7 +9,8 @@ touched, in equal parts: a SHORT-NAME renamed (its element is renamed), a
 leaf's value changed, an element removed (with its subtree), a leaf added
 after another; besides, some pairs of neighbouring leaves swap places
 (order alone is no change).  The same input and seed give the same output.
-Prints what it did, one count a line.
+With --every-value, every leaf's value changes and nothing else (the
+hostile case of one change a node).  Prints what it did, one count a line.
 """
 
 import argparse
@@ -20,6 +21,18 @@ import sys
 
 LEAF = re.compile(rb"^( *)<([A-Za-z][-A-Za-z0-9_.:]*)(\s[^>]*)?>([^<]*)</\2>\s*$")
 OPEN = re.compile(rb"^( *)<([A-Za-z][-A-Za-z0-9_.:]*)(\s[^>]*)?(?<!/)>\s*$")
+
+
+def every_value(src, dst):
+    changed = 0
+    for line in src:
+        leaf = LEAF.match(line)
+        if leaf:
+            indent, tag, attrs, value = leaf.groups()
+            line = b"%s<%s%s>%s7</%s>\n" % (indent, tag, attrs or b"", value, tag)
+            changed += 1
+        dst.write(line)
+    return {"changed": changed}
 
 
 def mutate(src, dst, seed, share):
@@ -90,9 +103,10 @@ def main():
     ap.add_argument("new")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--share", type=float, default=0.01)
+    ap.add_argument("--every-value", action="store_true")
     a = ap.parse_args()
     with open(a.old, "rb") as src, open(a.new + ".part", "wb") as dst:
-        counts = mutate(src, dst, a.seed, a.share)
+        counts = every_value(src, dst) if a.every_value else mutate(src, dst, a.seed, a.share)
     os.replace(a.new + ".part", a.new)
     for k, v in counts.items():
         print(k, v)

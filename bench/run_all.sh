@@ -189,6 +189,25 @@ measure folder f1 f2 f3
 files_sum=$(echo "${med[f1]} + ${med[f2]} + ${med[f3]}" | bc -l)
 row "a folder of three files (400 MB), \`--count\`" "${med[folder]} s" "the three alone $(printf '%.3f' "$files_sum") s" "$(ratio "${med[folder]}" "$files_sum")" "<= 1.05"
 
+# --- comparison: NEW is the big file with 1 % of its elements touched -------
+newer="$data/odx-500mb-seed11-v2.odx"
+[ -f "$newer" ] || python3 "$root/bench/make_version.py" "$big" "$newer" --seed 1 >/dev/null
+cmake --build --preset release --target compare-bench >/dev/null
+cmd[diff]="$outline --diff --count $big $newer"
+measure build diff
+# --diff exits 4 when something differs.
+diff_rss=$(rss_kib "$outline" --diff --count "$big" "$newer" || true)
+newer_rss=$(rss_kib "$outline" --count "$newer")
+stages=$("$build/bench/compare-bench" "$big" "$newer" "$runs" 2>/dev/null)
+matching=$(echo "$stages" | awk '/^matching/ {print $2}')
+matching_share=$(echo "$stages" | awk '/^matching/ {print $5}')
+compare_mem=$(echo "$stages" | awk '/^memory/ {print $2}')
+changes=$(echo "$stages" | awk '/^changes/ {print $3 + $5 + $7 + $9}')
+row "\`--diff --count\`, $changes changes" "${med[diff]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[diff]}" "${med[build]}")" "<= 1.5"
+row "its peak RSS" "$((diff_rss / 1024)) MiB" "the two outlines $(((build_rss + newer_rss) / 1024)) MiB" "$(ratio "$diff_rss" "$build_rss + $newer_rss")" "<= 1.1"
+row "matching alone, after the builds and indexes" "$matching s" "outline build" "$matching_share %" "-"
+row "comparison memory" "$compare_mem bytes a node" "-" "-" "-"
+
 # --- every size against the code before a change ------------------------------
 if [ -n "${ODX_BASELINE:-}" ]; then
   echo

@@ -185,8 +185,6 @@ void Tree::ReleaseFingerprints() {
   std::unordered_map<NodeHandle, uint64_t>().swap(paths_);
 }
 
-bool Tree::IsMemberNode(NodeHandle h) const { return store_.IsMember(h); }
-
 bool Tree::IsIgnoredTag(const LabelView &label) const {
   const LabelView tag = Piece(label, 0, FirstSpace(label));
   for (const std::u16string &t : ignoredTags_)
@@ -211,14 +209,16 @@ void Tree::ForwardPass() {
 
     while (note < notes.size() && notes[note].node < x)
       ++note;
-    const bool rawNote = note < notes.size() && notes[note].node == x &&
-                         notes[note].attributeStart == OutlineStore::kRawText;
+    // The store's notes say which nodes are raw text or stand for members.
+    const uint32_t noted = note < notes.size() && notes[note].node == x
+                               ? notes[note].attributeStart
+                               : 0;
     const LabelView label = store_.GetText(x);
     const uint8_t up = parent == kNoNode ? 0 : flags_[parent];
     uint8_t f;
-    if (IsMemberNode(x)) {
+    if (noted == OutlineStore::kMember) {
       f = kMember;
-    } else if ((up & kDescription) || rawNote) {
+    } else if ((up & kDescription) || noted == OutlineStore::kRawText) {
       f = kText;
     } else if (label.length > 0 &&
                (UnitAt(label, 0) == u'?' || UnitAt(label, 0) == u'!')) {
@@ -248,11 +248,8 @@ uint64_t Tree::Fingerprint(NodeHandle h) {
   // Children before their parent, each subtree once: what an earlier
   // question computed is taken as it is.  The sum of the children's
   // (mixed) fingerprints leaves their order out.
-  struct Frame {
-    NodeHandle node, next;
-    uint64_t sum;
-  };
-  std::vector<Frame> stack{{h, FirstChild(h), 0}};
+  std::vector<FingerprintFrame> &stack = fingerprintStack_;
+  stack.assign(1, {h, FirstChild(h), 0});
   auto finish = [this](NodeHandle node, uint64_t sum) {
     uint64_t value = Fmix(OwnHash(node) + sum * 0x9E3779B97F4A7C15ull);
     value += value == 0; // 0 stands for "not yet known"
@@ -260,7 +257,7 @@ uint64_t Tree::Fingerprint(NodeHandle h) {
     return value;
   };
   for (;;) {
-    Frame &top = stack.back();
+    FingerprintFrame &top = stack.back();
     if (top.next == kNoNode) {
       const uint64_t value = finish(top.node, top.sum);
       stack.pop_back();
@@ -365,7 +362,7 @@ LabelView Tree::Tag(NodeHandle h) const {
   }
 }
 
-NodeHandle Tree::NameChild(NodeHandle h) const {
+NodeHandle Tree::NameLeaf(NodeHandle h, LabelView &value) const {
   if (h >= count_ || Kind(h) != kElement || !IsContainer(h))
     return kNoNode;
   // Mostly the very next node is the first element child, and when it is
@@ -379,8 +376,10 @@ NodeHandle Tree::NameChild(NodeHandle h) const {
       if ((flags_[next] & kContainer) || label.length <= kLeadLength ||
           std::memcmp(label.narrow, kLead, kLeadLength) != 0)
         return kNoNode;
-      if (!HasAttributeText(label))
+      if (!HasAttributeText(label)) {
+        value = Piece(label, kLeadLength, label.length - kLeadLength);
         return next;
+      }
     }
   }
   NodeHandle c = FirstChild(h);
@@ -389,15 +388,21 @@ NodeHandle Tree::NameChild(NodeHandle h) const {
   if (c == kNoNode || IsContainer(c))
     return kNoNode;
   const odx::NodeLabel parts = Parts(c, store_.GetText(c));
-  return Same(parts.element, kShortName) && parts.value.length > 0 ? c
-                                                                   : kNoNode;
+  if (!Same(parts.element, kShortName) || parts.value.length == 0)
+    return kNoNode;
+  value = parts.value;
+  return c;
+}
+
+NodeHandle Tree::NameChild(NodeHandle h) const {
+  LabelView value;
+  return NameLeaf(h, value);
 }
 
 LabelView Tree::Name(NodeHandle h) const {
-  const NodeHandle c = NameChild(h);
-  if (c == kNoNode)
-    return LabelView();
-  return Parts(c, store_.GetText(c)).value;
+  LabelView value;
+  NameLeaf(h, value);
+  return value;
 }
 
 uint64_t Tree::KeyHash(NodeHandle h) const {

@@ -119,10 +119,11 @@ public:
 
 private:
   outline::LabelView StandInLabel() const;
+  outline::NodeHandle NameLeaf(outline::NodeHandle h,
+                               outline::LabelView &value) const;
   void ForwardPass();
   uint64_t OwnHash(outline::NodeHandle h);
   bool IsIgnoredTag(const outline::LabelView &label) const;
-  bool IsMemberNode(outline::NodeHandle h) const;
 
   const outline::OutlineStore &store_;
   const odx::OdxIndex &index_;
@@ -135,6 +136,11 @@ private:
   std::span<const odx::OdxIndex::Reference> references_;
   // Made on first use; 0 = not yet known.
   std::vector<uint64_t> fingerprints_;
+  struct FingerprintFrame {
+    outline::NodeHandle node, next;
+    uint64_t sum;
+  };
+  std::vector<FingerprintFrame> fingerprintStack_;
   std::unordered_map<outline::NodeHandle, uint64_t> paths_;
 };
 

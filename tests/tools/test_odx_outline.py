@@ -454,8 +454,8 @@ class Comparisons(Scratch):
     both ways and across a package, random document pairs with every kind
     of change, and hostile markup."""
 
-    def assert_diff_same(self, old, new, what, flags_list=(["--json"], [], ["--count"])):
-        for flags in flags_list:
+    def assert_diff_same(self, old, new, what, flags_list=None):
+        for flags in flags_list or (["--json"], [], ["--count"]):
             args = ["--diff", *flags, old, new]
             got = run(*args)
             code, out, _ = reference_outline.run(args)
@@ -469,10 +469,10 @@ class Comparisons(Scratch):
         pdx = os.path.join(SOURCE, "tests", "data", "packages")
         pairs += [(os.path.join(pdx, f), b) for f in sorted(os.listdir(pdx))[:2]]
         pairs.append((d, os.path.join(SOURCE, "samples")))
-        for old, new in pairs:
-            self.assert_diff_same(old, new, (old, new))
-            self.assert_diff_same(old, new, (old, new), [["--ignore", "ADMIN-DATA",
-                                                          "--ignore", "COMPANY-DATAS"]])
+        for i, (old, new) in enumerate(pairs):
+            self.assert_diff_same(old, new, (old, new), None if i == 0 else [["--json"]])
+        self.assert_diff_same(a, b, "ignoring", [["--ignore", "ADMIN-DATA",
+                                                  "--ignore", "COMPANY-DATAS"]])
         self.assertEqual(run("--diff", a, a).returncode, 0)
 
     def test_random_pairs_match_the_reference(self):
@@ -524,7 +524,7 @@ class Comparisons(Scratch):
                 kids[0] = ["SHORT-NAME", "", kids[0][2] + "r"]
             return [tag, attrs, kids]
 
-        for i in range(150):
+        for i in range(50):
             old = ["ODX", "", [["C", "", [["SHORT-NAME", "", "c"]]
                                 + [element(0) for _ in range(rng.randint(1, 5))]]]]
             new = mutate(old)
@@ -538,7 +538,7 @@ class Comparisons(Scratch):
     def test_hostile_markup_pairs_match_the_reference(self):
         rng = random.Random(5)
         pieces = HostileInput.PIECES + HostileInput.ODX_PIECES * 2
-        for i in range(120):
+        for i in range(30):
             a, b = (self.write(DECL + b"".join(rng.choice(pieces)
                                                for _ in range(rng.randint(0, 50))), name)
                     for name in ("a.odx", "b.odx"))
