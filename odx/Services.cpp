@@ -49,37 +49,36 @@ enum class Tag : uint8_t {
 };
 
 constexpr struct {
-  std::u16string_view name;
+  std::string_view name; // ASCII
   Tag tag;
 } kTags[] = {
-    {u"PROTOCOL", Tag::Protocol},
-    {u"FUNCTIONAL-GROUP", Tag::FunctionalGroup},
-    {u"ECU-SHARED-DATA", Tag::EcuSharedData},
-    {u"BASE-VARIANT", Tag::BaseVariant},
-    {u"ECU-VARIANT", Tag::EcuVariant},
-    {u"REQUEST", Tag::Request},
-    {u"POS-RESPONSE", Tag::PosResponse},
-    {u"NEG-RESPONSE", Tag::NegResponse},
-    {u"GLOBAL-NEG-RESPONSE", Tag::GlobalNegResponse},
-    {u"DIAG-SERVICE", Tag::DiagService},
-    {u"SINGLE-ECU-JOB", Tag::SingleEcuJob},
-    {u"DIAG-COMM-REF", Tag::DiagCommRef},
-    {u"DIAG-COMMS", Tag::DiagComms},
-    {u"PARENT-REFS", Tag::ParentRefs},
-    {u"PARENT-REF", Tag::ParentRef},
-    {u"NOT-INHERITED-DIAG-COMMS", Tag::NotInheritedDiagComms},
-    {u"NOT-INHERITED-DIAG-COMM", Tag::NotInheritedDiagComm},
-    {u"DIAG-COMM-SNREF", Tag::DiagCommSnref},
-    {u"REQUEST-REF", Tag::RequestRef},
-    {u"PARAMS", Tag::Params},
-    {u"PARAM", Tag::Param},
-    {u"DIAG-CODED-TYPE", Tag::DiagCodedType},
-    {u"BYTE-POSITION", Tag::BytePosition},
-    {u"BIT-POSITION", Tag::BitPosition},
-    {u"CODED-VALUE", Tag::CodedValue},
-    {u"BIT-LENGTH", Tag::BitLength},
+    {"PROTOCOL", Tag::Protocol},
+    {"FUNCTIONAL-GROUP", Tag::FunctionalGroup},
+    {"ECU-SHARED-DATA", Tag::EcuSharedData},
+    {"BASE-VARIANT", Tag::BaseVariant},
+    {"ECU-VARIANT", Tag::EcuVariant},
+    {"REQUEST", Tag::Request},
+    {"POS-RESPONSE", Tag::PosResponse},
+    {"NEG-RESPONSE", Tag::NegResponse},
+    {"GLOBAL-NEG-RESPONSE", Tag::GlobalNegResponse},
+    {"DIAG-SERVICE", Tag::DiagService},
+    {"SINGLE-ECU-JOB", Tag::SingleEcuJob},
+    {"DIAG-COMM-REF", Tag::DiagCommRef},
+    {"DIAG-COMMS", Tag::DiagComms},
+    {"PARENT-REFS", Tag::ParentRefs},
+    {"PARENT-REF", Tag::ParentRef},
+    {"NOT-INHERITED-DIAG-COMMS", Tag::NotInheritedDiagComms},
+    {"NOT-INHERITED-DIAG-COMM", Tag::NotInheritedDiagComm},
+    {"DIAG-COMM-SNREF", Tag::DiagCommSnref},
+    {"REQUEST-REF", Tag::RequestRef},
+    {"PARAMS", Tag::Params},
+    {"PARAM", Tag::Param},
+    {"DIAG-CODED-TYPE", Tag::DiagCodedType},
+    {"BYTE-POSITION", Tag::BytePosition},
+    {"BIT-POSITION", Tag::BitPosition},
+    {"CODED-VALUE", Tag::CodedValue},
+    {"BIT-LENGTH", Tag::BitLength},
 };
-constexpr std::size_t kLongestTag = 24; // NOT-INHERITED-DIAG-COMMS
 
 // When two parents offer a service of one name, the parent of the higher
 // priority wins.
@@ -121,40 +120,84 @@ char16_t UnitAt(const LabelView &v, uint32_t i) {
   return v.narrow ? v.narrow[i] : v.wide[i];
 }
 
-// The tags by the length of their names, so a label is held against the
-// two or three of its length only.
-struct TagsByLength {
-  std::array<std::array<uint8_t, 6>, kLongestTag + 1> tags{};
-  std::array<uint8_t, kLongestTag + 1> count{};
+// The tags by the first four units of their names (every name has five
+// or more), so most labels are ruled out by one look into a small table
+// and the rest are held against the one to five names sharing those units.
+// Every node of the outline passes here.
+constexpr uint32_t FirstFour(unsigned char a, unsigned char b, unsigned char c,
+                             unsigned char d) {
+  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
+}
+struct TagTable {
+  static constexpr int kBits = 6;
+  static constexpr uint32_t kMask = (1u << kBits) - 1;
+  static constexpr uint32_t SlotOf(uint32_t key) {
+    return (key * 0x9E3779B1u) >> (32 - kBits);
+  }
+  struct Slot {
+    uint32_t key = 0;
+    uint8_t count = 0; // 0: empty
+    std::array<uint8_t, 6> tags{};
+  };
+  std::array<Slot, 1u << kBits> buckets{};
 };
-constexpr TagsByLength MakeTagsByLength() {
-  TagsByLength t;
+constexpr TagTable MakeTagTable() {
+  TagTable t;
   for (std::size_t i = 0; i < std::size(kTags); ++i) {
-    const std::size_t n = kTags[i].name.size();
-    t.tags[n][t.count[n]++] = static_cast<uint8_t>(i);
+    const std::string_view n = kTags[i].name;
+    const uint32_t key = FirstFour(
+        static_cast<unsigned char>(n[0]), static_cast<unsigned char>(n[1]),
+        static_cast<unsigned char>(n[2]), static_cast<unsigned char>(n[3]));
+    uint32_t s = TagTable::SlotOf(key);
+    while (t.buckets[s].count != 0 && t.buckets[s].key != key)
+      s = (s + 1) & TagTable::kMask;
+    t.buckets[s].key = key;
+    t.buckets[s].tags[t.buckets[s].count++] = static_cast<uint8_t>(i);
   }
   return t;
 }
-constexpr TagsByLength kTagsByLength = MakeTagsByLength();
+constexpr TagTable kTagTable = MakeTagTable();
+constexpr std::size_t kShortestTag =
+    std::min_element(std::begin(kTags), std::end(kTags),
+                     [](const auto &a, const auto &b) {
+                       return a.name.size() < b.name.size();
+                     }) -> name.size();
+static_assert(kShortestTag >= 4);
 
-// The tag of a label's first word; only the first few units are looked at,
-// so a description of megabytes costs no more than a short label.
+// The tag of a label's first word (up to a space or the end).
 Tag TagOf(const LabelView &label) {
-  const uint32_t limit = std::min<uint32_t>(label.length, kLongestTag + 1);
-  uint32_t n = 0;
-  if (label.narrow) {
-    while (n < limit && label.narrow[n] != ' ')
-      ++n;
-  } else {
-    while (n < limit && label.wide[n] != u' ')
-      ++n;
-  }
-  if (n > kLongestTag)
+  if (label.length < kShortestTag)
     return Tag::Other;
-  for (uint8_t k = 0; k < kTagsByLength.count[n]; ++k) {
-    const auto &t = kTags[kTagsByLength.tags[n][k]];
+  if (label.narrow) {
+    const unsigned char *p = label.narrow;
+    const uint32_t key = FirstFour(p[0], p[1], p[2], p[3]);
+    for (uint32_t s = TagTable::SlotOf(key); kTagTable.buckets[s].count != 0;
+         s = (s + 1) & TagTable::kMask) {
+      const auto &slot = kTagTable.buckets[s];
+      if (slot.key != key)
+        continue;
+      for (uint8_t k = 0; k < slot.count; ++k) {
+        const auto &t = kTags[slot.tags[k]];
+        const auto n = static_cast<uint32_t>(t.name.size());
+        if (n > label.length || (n < label.length && p[n] != ' '))
+          continue;
+        uint32_t i = 4; // the first four are the key
+        while (i < n && p[i] == static_cast<unsigned char>(t.name[i]))
+          ++i;
+        if (i == n)
+          return t.tag;
+      }
+      return Tag::Other;
+    }
+    return Tag::Other;
+  }
+  // A label holding a unit beyond Latin-1: rare, so every name is tried.
+  for (const auto &t : kTags) {
+    const auto n = static_cast<uint32_t>(t.name.size());
+    if (n > label.length || (n < label.length && label.wide[n] != u' '))
+      continue;
     uint32_t i = 0;
-    while (i < n && UnitAt(label, i) == t.name[i])
+    while (i < n && label.wide[i] == static_cast<char16_t>(t.name[i]))
       ++i;
     if (i == n)
       return t.tag;
@@ -208,15 +251,6 @@ int HexDigit(char16_t u) {
   return -1;
 }
 
-// The parts of a node known to be an element (no parent to look at).
-NodeLabel PartsOf(const OutlineStore &store, NodeHandle node) {
-  return SplitLabel(store.GetText(node), store.FindLabelNote(node));
-}
-
-LabelView ValueOf(const OutlineStore &store, NodeHandle leaf) {
-  return Trimmed(PartsOf(store, leaf).value);
-}
-
 enum class BaseType : uint8_t { Other, Unsigned, Signed, Bytes };
 
 constexpr struct {
@@ -228,15 +262,20 @@ constexpr struct {
     {u"A_BYTEFIELD", BaseType::Bytes},
 };
 
-// What one PARAM holds, gathered from its children as the walk meets them.
+// What one PARAM holds, gathered from its children as the walk meets them
+// (the first of each kind counts).  A parameter that cannot add to its
+// message (one before it ended the prefix, or no CODED-CONST) gathers
+// nothing: only which of its children count is still told apart.
 struct ParamFacts {
   uint32_t message; // the accumulator of its message
+  bool gathering = false;
   bool codedConst = false;
   bool standardLength = false;
   bool littleEndian = false;
+  bool codedType = false; // a DIAG-CODED-TYPE was met
   BaseType type = BaseType::Other;
-  NodeHandle value = kNoNode, bytePosition = kNoNode, bitPosition = kNoNode;
-  NodeHandle codedType = kNoNode, bitLength = kNoNode;
+  // The trimmed values of the leaves.
+  std::optional<LabelView> value, bytePosition, bitPosition, bitLength;
 };
 
 // A message whose prefix is being written.
@@ -257,33 +296,32 @@ uint8_t ShiftedByte(uint64_t value, int at, int shift) {
 }
 
 // Adds one parameter to its message; false when it ends the prefix.
-bool AddParameter(const OutlineStore &store, const ParamFacts &f,
-                  std::vector<uint8_t> &message) {
+bool AddParameter(const ParamFacts &f, std::vector<uint8_t> &message) {
   if (!f.codedConst || !f.standardLength || f.type == BaseType::Other ||
-      f.value == kNoNode || f.bitLength == kNoNode)
+      !f.value || !f.bitLength)
     return false;
-  const std::optional<uint64_t> bits = Decimal(ValueOf(store, f.bitLength));
+  const std::optional<uint64_t> bits = Decimal(*f.bitLength);
   if (!bits || *bits < 1 || *bits > 64)
     return false;
   const auto bitLength = static_cast<int>(*bits);
   const std::size_t cursor = message.size();
   std::size_t at = cursor;
-  if (f.bytePosition != kNoNode) {
-    const auto pos = Decimal(ValueOf(store, f.bytePosition));
+  if (f.bytePosition) {
+    const auto pos = Decimal(*f.bytePosition);
     if (!pos || *pos > cursor)
       return false;
     at = static_cast<std::size_t>(*pos);
   }
   int shift = 0;
-  if (f.bitPosition != kNoNode) {
-    const auto pos = Decimal(ValueOf(store, f.bitPosition));
+  if (f.bitPosition) {
+    const auto pos = Decimal(*f.bitPosition);
     if (!pos || *pos > 7)
       return false;
     shift = static_cast<int>(*pos);
   }
   const uint64_t mask =
       bitLength == 64 ? ~uint64_t{0} : (uint64_t{1} << bitLength) - 1;
-  const LabelView text = ValueOf(store, f.value);
+  const LabelView text = *f.value;
   uint64_t value = 0;
   bool bigEndian = !f.littleEndian;
   switch (f.type) {
@@ -387,28 +425,38 @@ struct ServiceTables {
 
 // One walk over nodes in pre-order that notes, for each node, what it is
 // to the rules through what its parent is: a stack holds the open
-// ancestors with their roles, so no child index is needed.
+// ancestors that have a role, so no child index is needed.  A node's
+// parent is the previous node or one of its ancestors, so the entries
+// after the parent are the ones to close; a parent not on the stack has
+// no role.  Most nodes have none and never enter the stack.
 class ServiceWalk {
 public:
   ServiceWalk(const OutlineStore &store, ServiceTables *tables)
-      : store_(store), tables_(tables) {}
+      : store_(store), tables_(tables), notes_(store.LabelNotes()) {}
 
   // The whole outline, filling the tables.
   void All() {
-    for (NodeHandle i = 0; i < store_.GetCount(); ++i)
+    const uint32_t count = store_.GetCount();
+    for (NodeHandle i = 0; i < count; ++i)
       Visit(i);
-    CloseDownTo(kNoNode);
+    CloseAll();
   }
 
   // One message's subtree only, for its prefix.
   void Subtree(NodeHandle top) {
+    nextNote_ = static_cast<std::size_t>(
+        std::lower_bound(notes_.begin(), notes_.end(), top,
+                         [](const OutlineStore::LabelNote &n, NodeHandle h) {
+                           return n.node < h;
+                         }) -
+        notes_.begin());
     for (NodeHandle i = top; i < store_.GetCount(); ++i) {
       const NodeHandle parent = store_.Parent(i);
       if (i > top && (parent == kNoNode || parent < top))
         break;
       Visit(i);
     }
-    CloseDownTo(kNoNode);
+    CloseAll();
   }
 
   std::vector<Services::Message> messages;
@@ -436,23 +484,26 @@ private:
     uint32_t slot; // what the role refers to (a layer, a message, ...)
   };
 
+  // Closes the entries after `parent` (all for kNoNode).
   void CloseDownTo(NodeHandle parent) {
-    while (!open_.empty() && open_.back().node != parent) {
-      const Open o = open_.back();
+    while (!open_.empty() &&
+           (parent == kNoNode || open_.back().node > parent)) {
+      const Role role = open_.back().role;
       open_.pop_back();
-      if (o.role == Role::Param)
+      if (role == Role::Param)
         CloseParam();
-      else if (o.role == Role::Message)
+      else if (role == Role::Message)
         CloseMessage();
     }
   }
+  void CloseAll() { CloseDownTo(kNoNode); }
 
   void CloseParam() {
-    const ParamFacts f = params_.back();
-    params_.pop_back();
+    const ParamFacts &f = params_.back();
     Accumulator &a = accumulators_[f.message];
-    if (!a.ended && !AddParameter(store_, f, a.bytes))
+    if (!a.ended && !AddParameter(f, a.bytes))
       a.ended = true;
+    params_.pop_back();
   }
 
   void CloseMessage() {
@@ -475,35 +526,58 @@ private:
     return static_cast<uint32_t>(accumulatorsOpen_++);
   }
 
-  LabelView Attribute(NodeHandle node, std::u16string_view name) const {
-    return FindAttribute(PartsOf(store_, node).attributes, name)
-        .value_or(LabelView());
+  // The store's note for a node: nodes are met in rising order, so the
+  // notes are followed along rather than searched.
+  const OutlineStore::LabelNote *NoteOf(NodeHandle node) {
+    while (nextNote_ < notes_.size() && notes_[nextNote_].node < node)
+      ++nextNote_;
+    return nextNote_ < notes_.size() && notes_[nextNote_].node == node
+               ? &notes_[nextNote_]
+               : nullptr;
   }
+
+  // A node the rules look at: its label, its note, its parts once split.
+  struct Here {
+    NodeHandle node;
+    Tag tag;
+    LabelView label;
+    const OutlineStore::LabelNote *note;
+    NodeLabel Parts() const { return SplitLabel(label, note); }
+    LabelView Value() const { return Trimmed(Parts().value); }
+  };
 
   void Visit(NodeHandle node) {
     const NodeHandle parent = store_.Parent(node);
-    CloseDownTo(parent);
-    const Open up = open_.empty() ? Open{kNoNode, Role::None, 0} : open_.back();
-    const Tag tag = TagOf(store_.GetText(node));
-    Open here{node, Role::None, 0};
+    if (!open_.empty() && (parent == kNoNode || open_.back().node > parent))
+      CloseDownTo(parent);
+    const LabelView label = store_.GetText(node);
+    const Tag tag = TagOf(label);
     // Most nodes are nothing to these rules: no further look at them.  A
     // tag that only counts below a certain parent counts nowhere else, and
     // below a node that counts only description text standing in for an
     // element (an unpaired DESC end tag made it) is no element.
-    if (tag != Tag::Other && IsElementHere(node, tag, up))
-      here = Classify(node, tag, up);
-    open_.push_back(here);
+    if (tag == Tag::Other)
+      return;
+    const Open up = !open_.empty() && open_.back().node == parent
+                        ? open_.back()
+                        : Open{parent, Role::None, 0};
+    const Here h{node, tag, label, NoteOf(node)};
+    if (!IsElementHere(h, up))
+      return;
+    if (const Open here = Classify(h, up); here.role != Role::None)
+      open_.push_back(here);
   }
 
-  bool IsElementHere(NodeHandle node, Tag tag, const Open &up) const {
+  bool IsElementHere(const Here &h, const Open &up) const {
     if (up.role == Role::None)
-      return (IsLayerTag(tag) || MessageKindOf(tag) != Kind::None) &&
-             IsElementNode(store_, node);
-    const auto *note = store_.FindLabelNote(node);
-    return !note || note->attributeStart != OutlineStore::kRawText;
+      return (IsLayerTag(h.tag) || MessageKindOf(h.tag) != Kind::None) &&
+             IsElementNode(store_, h.node);
+    return !h.note || h.note->attributeStart != OutlineStore::kRawText;
   }
 
-  Open Classify(NodeHandle node, Tag tag, const Open &up) {
+  Open Classify(const Here &h, const Open &up) {
+    const NodeHandle node = h.node;
+    const Tag tag = h.tag;
     const uint32_t entry = static_cast<uint32_t>(messages.size());
     if (IsLayerTag(tag)) {
       if (!tables_)
@@ -565,16 +639,24 @@ private:
       if (tag == Tag::Param) {
         ParamFacts f;
         f.message = up.slot;
-        f.codedConst = SameUnits(Attribute(node, u"xsi:type"), u"CODED-CONST");
+        // Parameters close in document order, so one after the end of the
+        // prefix is known to add nothing already.
+        if (!accumulators_[up.slot].ended)
+          f.codedConst =
+              SameUnits(FindAttribute(h.Parts().attributes, u"xsi:type")
+                            .value_or(LabelView()),
+                        u"CODED-CONST");
+        f.gathering = f.codedConst;
         params_.push_back(f);
         return {node, Role::Param, 0};
       }
       break;
     case Role::Param:
-      return ParamChild(node, tag);
+      return ParamChild(h);
     case Role::CodedType:
-      if (tag == Tag::BitLength && params_.back().bitLength == kNoNode)
-        params_.back().bitLength = node;
+      if (tag == Tag::BitLength && params_.back().gathering &&
+          !params_.back().bitLength)
+        params_.back().bitLength = h.Value();
       break;
     case Role::None:
       break;
@@ -583,13 +665,13 @@ private:
   }
 
   // The first of each counts.
-  Open ParamChild(NodeHandle node, Tag tag) {
+  Open ParamChild(const Here &h) {
     ParamFacts &f = params_.back();
-    auto first = [node](NodeHandle &field) {
-      if (field == kNoNode)
-        field = node;
+    auto first = [&](std::optional<LabelView> &field) {
+      if (f.gathering && !field)
+        field = h.Value();
     };
-    switch (tag) {
+    switch (h.tag) {
     case Tag::BytePosition:
       first(f.bytePosition);
       break;
@@ -600,33 +682,49 @@ private:
       first(f.value);
       break;
     case Tag::DiagCodedType:
-      if (f.codedType != kNoNode)
+      if (f.codedType)
         break;
-      f.codedType = node;
-      {
-        const LabelView attributes = PartsOf(store_, node).attributes;
-        f.standardLength = SameUnits(
-            FindAttribute(attributes, u"xsi:type").value_or(LabelView()),
-            u"STANDARD-LENGTH-TYPE");
-        const LabelView base =
-            FindAttribute(attributes, u"BASE-DATA-TYPE").value_or(LabelView());
-        for (const auto &b : kBaseTypes)
-          if (SameUnits(base, b.name))
-            f.type = b.type;
-        f.littleEndian =
-            SameUnits(FindAttribute(attributes, u"IS-HIGHLOW-BYTE-ORDER")
-                          .value_or(LabelView()),
-                      u"false");
-      }
-      return {node, Role::CodedType, 0};
+      f.codedType = true;
+      if (f.gathering)
+        ReadCodedType(h.Parts().attributes, f);
+      return {h.node, Role::CodedType, 0};
     default:
       break;
     }
-    return {node, Role::None, 0};
+    return {h.node, Role::None, 0};
+  }
+
+  // The three attributes in one reading; of a name given twice the first
+  // counts.
+  static void ReadCodedType(const LabelView &attributes, ParamFacts &f) {
+    std::optional<LabelView> type, base, order;
+    auto take = [](std::optional<LabelView> &field, const LabelView &value) {
+      if (!field)
+        field = value;
+    };
+    ReadAttributes(attributes,
+                   [&](const LabelView &name, const LabelView &value) {
+                     if (SameUnits(name, u"xsi:type"))
+                       take(type, value);
+                     else if (SameUnits(name, u"BASE-DATA-TYPE"))
+                       take(base, value);
+                     else if (SameUnits(name, u"IS-HIGHLOW-BYTE-ORDER"))
+                       take(order, value);
+                     return !(type && base && order);
+                   });
+    f.standardLength =
+        SameUnits(type.value_or(LabelView()), u"STANDARD-LENGTH-TYPE");
+    const LabelView b = base.value_or(LabelView());
+    for (const auto &t : kBaseTypes)
+      if (SameUnits(b, t.name))
+        f.type = t.type;
+    f.littleEndian = SameUnits(order.value_or(LabelView()), u"false");
   }
 
   const OutlineStore &store_;
   ServiceTables *tables_; // null: a message alone, no layers
+  std::span<const OutlineStore::LabelNote> notes_;
+  std::size_t nextNote_ = 0;
   std::vector<Open> open_;
   std::vector<ParamFacts> params_;
   std::vector<Accumulator> accumulators_;
