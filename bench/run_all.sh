@@ -162,7 +162,7 @@ if [ -x "$build/bench/services-bench" ]; then
   sv=$("$build/bench/services-bench" "$svc" "$runs" 2>/dev/null)
   sv_build=$(echo "$sv" | awk '/^outline build/ {print $4}')
   sv_count=$(echo "$sv" | awk '/^messages and services/ {print $4}')
-  sv_rows=$(echo "$sv" | awk '/^messages and services/ {print $11}')
+  sv_rows=$(echo "$sv" | awk '/^messages and services/ {for (i = 2; i <= NF; i++) if ($i == "effective") print $(i - 1)}')
   sv_prefixes=$(echo "$sv" | awk '/^prefixes of every message/ {print $6}')
   sv_prefix_share=$(echo "$sv" | awk '/^prefixes of every message/ {print $9}')
   sv_effective=$(echo "$sv" | awk '/^all layers/ {print $5}')

@@ -129,17 +129,17 @@ constexpr uint32_t FirstFour(unsigned char a, unsigned char b, unsigned char c,
   return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
 }
 struct TagTable {
-  static constexpr int kBits = 6;
+  static constexpr int kBits = 8; // a sixteenth full: few probes
   static constexpr uint32_t kMask = (1u << kBits) - 1;
-  static constexpr uint32_t SlotOf(uint32_t key) {
+  static constexpr uint32_t BucketOf(uint32_t key) {
     return (key * 0x9E3779B1u) >> (32 - kBits);
   }
-  struct Slot {
+  struct Bucket {
     uint32_t key = 0;
     uint8_t count = 0; // 0: empty
     std::array<uint8_t, 6> tags{};
   };
-  std::array<Slot, 1u << kBits> buckets{};
+  std::array<Bucket, 1u << kBits> buckets{};
 };
 constexpr TagTable MakeTagTable() {
   TagTable t;
@@ -148,50 +148,26 @@ constexpr TagTable MakeTagTable() {
     const uint32_t key = FirstFour(
         static_cast<unsigned char>(n[0]), static_cast<unsigned char>(n[1]),
         static_cast<unsigned char>(n[2]), static_cast<unsigned char>(n[3]));
-    uint32_t s = TagTable::SlotOf(key);
-    while (t.buckets[s].count != 0 && t.buckets[s].key != key)
-      s = (s + 1) & TagTable::kMask;
-    t.buckets[s].key = key;
-    t.buckets[s].tags[t.buckets[s].count++] = static_cast<uint8_t>(i);
+    uint32_t b = TagTable::BucketOf(key);
+    while (t.buckets[b].count != 0 && t.buckets[b].key != key)
+      b = (b + 1) & TagTable::kMask;
+    t.buckets[b].key = key;
+    t.buckets[b].tags[t.buckets[b].count++] = static_cast<uint8_t>(i);
   }
   return t;
 }
 constexpr TagTable kTagTable = MakeTagTable();
-constexpr std::size_t kShortestTag =
-    std::min_element(std::begin(kTags), std::end(kTags),
-                     [](const auto &a, const auto &b) {
-                       return a.name.size() < b.name.size();
-                     }) -> name.size();
+constexpr std::size_t ShortestTag() {
+  std::size_t n = std::numeric_limits<std::size_t>::max();
+  for (const auto &t : kTags)
+    n = std::min(n, t.name.size());
+  return n;
+}
+constexpr std::size_t kShortestTag = ShortestTag();
 static_assert(kShortestTag >= 4);
 
-// The tag of a label's first word (up to a space or the end).
-Tag TagOf(const LabelView &label) {
-  if (label.length < kShortestTag)
-    return Tag::Other;
-  if (label.narrow) {
-    const unsigned char *p = label.narrow;
-    const uint32_t key = FirstFour(p[0], p[1], p[2], p[3]);
-    for (uint32_t s = TagTable::SlotOf(key); kTagTable.buckets[s].count != 0;
-         s = (s + 1) & TagTable::kMask) {
-      const auto &slot = kTagTable.buckets[s];
-      if (slot.key != key)
-        continue;
-      for (uint8_t k = 0; k < slot.count; ++k) {
-        const auto &t = kTags[slot.tags[k]];
-        const auto n = static_cast<uint32_t>(t.name.size());
-        if (n > label.length || (n < label.length && p[n] != ' '))
-          continue;
-        uint32_t i = 4; // the first four are the key
-        while (i < n && p[i] == static_cast<unsigned char>(t.name[i]))
-          ++i;
-        if (i == n)
-          return t.tag;
-      }
-      return Tag::Other;
-    }
-    return Tag::Other;
-  }
-  // A label holding a unit beyond Latin-1: rare, so every name is tried.
+// A label holding a unit beyond Latin-1 is rare: every name is tried.
+Tag WideTagOf(const LabelView &label) {
   for (const auto &t : kTags) {
     const auto n = static_cast<uint32_t>(t.name.size());
     if (n > label.length || (n < label.length && label.wide[n] != u' '))
@@ -201,6 +177,35 @@ Tag TagOf(const LabelView &label) {
       ++i;
     if (i == n)
       return t.tag;
+  }
+  return Tag::Other;
+}
+
+// The tag of a label's first word (up to a space or the end).
+inline Tag TagOf(const LabelView &label) {
+  if (label.length < kShortestTag)
+    return Tag::Other;
+  if (!label.narrow)
+    return WideTagOf(label);
+  const unsigned char *p = label.narrow;
+  const uint32_t key = FirstFour(p[0], p[1], p[2], p[3]);
+  for (uint32_t b = TagTable::BucketOf(key); kTagTable.buckets[b].count != 0;
+       b = (b + 1) & TagTable::kMask) {
+    const auto &bucket = kTagTable.buckets[b];
+    if (bucket.key != key)
+      continue;
+    for (uint8_t k = 0; k < bucket.count; ++k) {
+      const auto &t = kTags[bucket.tags[k]];
+      const auto n = static_cast<uint32_t>(t.name.size());
+      if (n > label.length || (n < label.length && p[n] != ' '))
+        continue;
+      uint32_t i = 4; // the first four are the key
+      while (i < n && p[i] == static_cast<unsigned char>(t.name[i]))
+        ++i;
+      if (i == n)
+        return t.tag;
+    }
+    return Tag::Other;
   }
   return Tag::Other;
 }
@@ -266,14 +271,17 @@ constexpr struct {
 // (the first of each kind counts).  A parameter that cannot add to its
 // message (one before it ended the prefix, or no CODED-CONST) gathers
 // nothing: only which of its children count is still told apart.
+struct CodedType { // what a DIAG-CODED-TYPE's attributes say
+  bool standardLength = false;
+  bool littleEndian = false;
+  BaseType type = BaseType::Other;
+};
 struct ParamFacts {
   uint32_t message; // the accumulator of its message
   bool gathering = false;
   bool codedConst = false;
-  bool standardLength = false;
-  bool littleEndian = false;
   bool codedType = false; // a DIAG-CODED-TYPE was met
-  BaseType type = BaseType::Other;
+  CodedType coding;
   // The trimmed values of the leaves.
   std::optional<LabelView> value, bytePosition, bitPosition, bitLength;
 };
@@ -297,8 +305,8 @@ uint8_t ShiftedByte(uint64_t value, int at, int shift) {
 
 // Adds one parameter to its message; false when it ends the prefix.
 bool AddParameter(const ParamFacts &f, std::vector<uint8_t> &message) {
-  if (!f.codedConst || !f.standardLength || f.type == BaseType::Other ||
-      !f.value || !f.bitLength)
+  if (!f.codedConst || !f.coding.standardLength ||
+      f.coding.type == BaseType::Other || !f.value || !f.bitLength)
     return false;
   const std::optional<uint64_t> bits = Decimal(*f.bitLength);
   if (!bits || *bits < 1 || *bits > 64)
@@ -323,8 +331,8 @@ bool AddParameter(const ParamFacts &f, std::vector<uint8_t> &message) {
       bitLength == 64 ? ~uint64_t{0} : (uint64_t{1} << bitLength) - 1;
   const LabelView text = *f.value;
   uint64_t value = 0;
-  bool bigEndian = !f.littleEndian;
-  switch (f.type) {
+  bool bigEndian = !f.coding.littleEndian;
+  switch (f.coding.type) {
   case BaseType::Unsigned: {
     const auto n = Decimal(text);
     if (!n || (*n & ~mask) != 0)
@@ -546,6 +554,34 @@ private:
     LabelView Value() const { return Trimmed(Parts().value); }
   };
 
+  // What was read from a label, kept by where the label lies: the store
+  // keeps one copy of a repeated short label ("BIT-LENGTH = 8", a PARAM
+  // with its attributes), so most labels read here were read before.  The
+  // note takes part in the key, as it changes how a label splits.
+  template <typename T> class LabelMemo {
+  public:
+    template <typename Read> T Get(const Here &h, Read read) {
+      const void *at = h.label.narrow
+                           ? static_cast<const void *>(h.label.narrow)
+                           : static_cast<const void *>(h.label.wide);
+      const uint32_t note = h.note ? h.note->attributeStart : kNoNote;
+      const auto hash = reinterpret_cast<uintptr_t>(at) * 0x9E3779B97F4A7C15u;
+      Entry &e = entries_[static_cast<std::size_t>(hash >> 56)];
+      if (e.at != at || e.length != h.label.length || e.note != note)
+        e = Entry{at, h.label.length, note, read()};
+      return e.value;
+    }
+
+  private:
+    static constexpr uint32_t kNoNote = OutlineStore::kMember - 1;
+    struct Entry {
+      const void *at = nullptr;
+      uint32_t length = 0, note = 0;
+      T value{};
+    };
+    std::array<Entry, 256> entries_{};
+  };
+
   void Visit(NodeHandle node) {
     const NodeHandle parent = store_.Parent(node);
     if (!open_.empty() && (parent == kNoNode || open_.back().node > parent))
@@ -642,10 +678,11 @@ private:
         // Parameters close in document order, so one after the end of the
         // prefix is known to add nothing already.
         if (!accumulators_[up.slot].ended)
-          f.codedConst =
-              SameUnits(FindAttribute(h.Parts().attributes, u"xsi:type")
-                            .value_or(LabelView()),
-                        u"CODED-CONST");
+          f.codedConst = codedConst_.Get(h, [&h] {
+            return SameUnits(FindAttribute(h.Parts().attributes, u"xsi:type")
+                                 .value_or(LabelView()),
+                             u"CODED-CONST");
+          });
         f.gathering = f.codedConst;
         params_.push_back(f);
         return {node, Role::Param, 0};
@@ -656,7 +693,7 @@ private:
     case Role::CodedType:
       if (tag == Tag::BitLength && params_.back().gathering &&
           !params_.back().bitLength)
-        params_.back().bitLength = h.Value();
+        params_.back().bitLength = ValueOf(h);
       break;
     case Role::None:
       break;
@@ -669,7 +706,7 @@ private:
     ParamFacts &f = params_.back();
     auto first = [&](std::optional<LabelView> &field) {
       if (f.gathering && !field)
-        field = h.Value();
+        field = ValueOf(h);
     };
     switch (h.tag) {
     case Tag::BytePosition:
@@ -686,7 +723,8 @@ private:
         break;
       f.codedType = true;
       if (f.gathering)
-        ReadCodedType(h.Parts().attributes, f);
+        f.coding = codedType_.Get(
+            h, [&h] { return ReadCodedType(h.Parts().attributes); });
       return {h.node, Role::CodedType, 0};
     default:
       break;
@@ -696,7 +734,7 @@ private:
 
   // The three attributes in one reading; of a name given twice the first
   // counts.
-  static void ReadCodedType(const LabelView &attributes, ParamFacts &f) {
+  static CodedType ReadCodedType(const LabelView &attributes) {
     std::optional<LabelView> type, base, order;
     auto take = [](std::optional<LabelView> &field, const LabelView &value) {
       if (!field)
@@ -712,13 +750,19 @@ private:
                        take(order, value);
                      return !(type && base && order);
                    });
-    f.standardLength =
+    CodedType c;
+    c.standardLength =
         SameUnits(type.value_or(LabelView()), u"STANDARD-LENGTH-TYPE");
     const LabelView b = base.value_or(LabelView());
     for (const auto &t : kBaseTypes)
       if (SameUnits(b, t.name))
-        f.type = t.type;
-    f.littleEndian = SameUnits(order.value_or(LabelView()), u"false");
+        c.type = t.type;
+    c.littleEndian = SameUnits(order.value_or(LabelView()), u"false");
+    return c;
+  }
+
+  LabelView ValueOf(const Here &h) {
+    return values_.Get(h, [&h] { return h.Value(); });
   }
 
   const OutlineStore &store_;
@@ -727,6 +771,9 @@ private:
   std::size_t nextNote_ = 0;
   std::vector<Open> open_;
   std::vector<ParamFacts> params_;
+  LabelMemo<bool> codedConst_;
+  LabelMemo<CodedType> codedType_;
+  LabelMemo<LabelView> values_;
   std::vector<Accumulator> accumulators_;
   std::size_t accumulatorsOpen_ = 0;
 };
