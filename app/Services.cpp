@@ -124,8 +124,8 @@ bool TfrmODXViewer::ShowServiceSearchOutcome(const QString &term) {
       serviceRows_ == 1 ? tr("1 service") : tr("%1 services").arg(serviceRows_);
   statusLine_->showMessage(
       hits == 1
-          ? tr("%1 and 1 hit for %2").arg(services, term)
-          : tr("%1 and %2 hits for %3").arg(services).arg(hits).arg(term));
+          ? tr("%1 and 1 hit for \"%2\"").arg(services, term)
+          : tr("%1 and %2 hits for \"%3\"").arg(services).arg(hits).arg(term));
   return true;
 }
 

@@ -146,7 +146,7 @@ if [ -x "$build/bench/odx-bench" ]; then
   jump=$(echo "$odx" | awk '/^go to definition/ {print $8}')
   usages=$(echo "$odx" | awk '/^find usages/ {print $7}')
   per_node=$(echo "$odx" | awk '/^index memory/ {print $3}')
-  refs=$(echo "$odx" | awk '/^references/ {print $2}')
+  refs=$(echo "$odx" | awk '/^references:/ {print $2}')
   row "reference index build ($refs references)" "$index_s s" "outline build $odx_build s" "$index_share %" "<= 10 %, <= 0.5 s"
   row "Go to Definition, Find Usages (slowest)" "$jump us, $usages ms" "-" "-" "<= 50 ms"
   row "index memory" "$per_node bytes a node" "-" "-" "<= 16"

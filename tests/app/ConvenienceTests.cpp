@@ -487,7 +487,7 @@ private slots:
         QStringLiteral(
             "10 00  session_start  (BASE-VARIANT somersault_base_variant)"));
     QCOMPARE(StatusMessage(*w),
-             QStringLiteral("1 service and 0 hits for 10 00"));
+             QStringLiteral("1 service and 0 hits for \"10 00\""));
     Search(*w, QStringLiteral("3e"));
     QVERIFY(hits.GetCount() > 1);
     QCOMPARE(hits.Data(0).handle, 429u);
