@@ -204,7 +204,7 @@ matching_share=$(echo "$stages" | awk '/^matching/ {print $5}')
 compare_mem=$(echo "$stages" | awk '/^memory/ {print $2}')
 changes=$(echo "$stages" | awk '/^changes/ {print $3 + $5 + $7 + $9}')
 row "\`--diff --count\`, $changes changes" "${med[diff]} s" "\`--count\` ${med[build]} s" "$(ratio "${med[diff]}" "${med[build]}")" "<= 1.5"
-row "its peak RSS" "$((diff_rss / 1024)) MiB" "the two outlines $(((build_rss + newer_rss) / 1024)) MiB" "$(ratio "$diff_rss" "$build_rss + $newer_rss")" "<= 1.1"
+row "its peak RSS" "$((diff_rss / 1024)) MiB" "the two outlines $(((build_rss + newer_rss) / 1024)) MiB" "$(ratio "$diff_rss" "($build_rss + $newer_rss)")" "<= 1.1"
 row "matching alone, after the builds and indexes" "$matching s" "outline build" "$matching_share %" "-"
 row "comparison memory" "$compare_mem bytes a node" "-" "-" "-"
 

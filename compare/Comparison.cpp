@@ -126,7 +126,8 @@ private:
   // The pair whose children are being matched, and its names' leaves.
   NodeHandle nameOld_ = kNoNode, nameNew_ = kNoNode;
   bool parentRenamed_ = false;
-  // Pairs of references whose verdict waits for the pairing of targets.
+  // The targets of paired references whose verdict waits for the pairing
+  // of every target: OLD's and NEW's.
   std::vector<std::pair<NodeHandle, NodeHandle>> deferred_;
   uint64_t renameBudget_ = kRenameBudget;
 };
@@ -163,12 +164,9 @@ void Comparison::Impl::Match() {
     if (!TryIdentical(o, n))
       MatchChildren(o, n);
   }
-  for (const auto &[o, n] : deferred_) {
-    const NodeHandle to = old_.EffectiveTarget(old_.FindReference(o));
-    const NodeHandle tn = new_.EffectiveTarget(new_.FindReference(n));
+  for (const auto &[to, tn] : deferred_)
     if (partner_[tn] != to)
       ++counts_.changed;
-  }
   std::vector<std::pair<NodeHandle, NodeHandle>>().swap(deferred_);
 }
 
@@ -187,7 +185,8 @@ void Comparison::Impl::Pair(NodeHandle o, NodeHandle n, bool renamed) {
     ++counts_.changed;
     break;
   case Verdict::Deferred:
-    deferred_.emplace_back(o, n);
+    deferred_.emplace_back(old_.EffectiveTarget(old_.FindReference(o)),
+                           new_.EffectiveTarget(new_.FindReference(n)));
     break;
   }
   work_.emplace_back(o, n);
@@ -206,7 +205,7 @@ bool Comparison::Impl::SameInPlace(NodeHandle o, NodeHandle n,
     if ((to == kNoNode) != (tn == kNoNode))
       ++changed;
     else if (tn != kNoNode)
-      deferred_.emplace_back(o, n);
+      deferred_.emplace_back(to, tn);
     return true;
   }
   if (old_.Kind(o) != kElement || (to == kNoNode) != (tn == kNoNode))
@@ -218,7 +217,7 @@ bool Comparison::Impl::SameInPlace(NodeHandle o, NodeHandle n,
                               new_.Normalise(n, blank)))
     return false;
   if (blank)
-    deferred_.emplace_back(o, n);
+    deferred_.emplace_back(to, tn);
   return true;
 }
 
@@ -234,8 +233,6 @@ bool Comparison::Impl::TryIdentical(NodeHandle o, NodeHandle n) {
   const uint32_t size = old_.End(o) - o;
   if (size == 1)
     return true;
-  const outline::OutlineStore &os = old_.Store();
-  const outline::OutlineStore &ns = new_.Store();
   ReferenceCursor oldRefs(old_.References()), newRefs(new_.References());
   oldRefs.Seek(o + 1);
   newRefs.Seek(n + 1);
@@ -243,15 +240,14 @@ bool Comparison::Impl::TryIdentical(NodeHandle o, NodeHandle n) {
   uint64_t changed = 0;
   for (uint32_t i = 1; i < size;) {
     const NodeHandle a = o + i, b = n + i;
-    bool same =
-        old_.Flags(a) == new_.Flags(b) && os.Parent(a) - o == ns.Parent(b) - n;
+    // Equal subtree sizes in pre-order make one shape.
+    bool same = ((old_.Flags(a) ^ new_.Flags(b)) & ~detail::kReference) == 0 &&
+                old_.SizeByte(a) == new_.SizeByte(b) &&
+                (old_.SizeByte(a) != Tree::kBigSubtree ||
+                 old_.End(a) - a == new_.End(b) - b);
     if (same && old_.IsIgnored(a)) {
-      if (old_.End(a) - a != new_.End(b) - b) {
-        same = false;
-      } else {
-        i = old_.End(a) - o;
-        continue;
-      }
+      i = old_.End(a) - o;
+      continue;
     }
     if (!same || !SameInPlace(a, b, oldRefs.At(a), newRefs.At(b), changed)) {
       deferred_.resize(deferredBefore);

@@ -6,6 +6,7 @@
 #include "outline/OutlineBuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_map>
 
@@ -143,8 +144,75 @@ Tree::Tree(const Version &version, bool standIn,
       count_(version.store.GetCount()) {}
 
 void Tree::Prepare() {
-  ForwardPass();
   references_ = index_.References();
+  fingerprints_.Reset(count_);
+  ForwardPass();
+}
+
+void FingerprintTable::Reset(uint32_t nodes) {
+  Release();
+  nodes_ = nodes;
+}
+
+void FingerprintTable::Release() {
+  std::vector<uint32_t>().swap(keys_);
+  std::vector<uint64_t>().swap(values_);
+  std::vector<uint64_t>().swap(dense_);
+  used_ = 0;
+  shift_ = 64;
+}
+
+void FingerprintTable::Note() {
+  peak_ = std::max(peak_, keys_.capacity() * sizeof(uint32_t) +
+                              (values_.capacity() + dense_.capacity()) *
+                                  sizeof(uint64_t));
+}
+
+void FingerprintTable::Set(NodeHandle h, uint64_t value) {
+  if (!dense_.empty()) {
+    dense_[h] = value;
+    return;
+  }
+  if (2 * (used_ + 1) > keys_.size())
+    Grow();
+  if (!dense_.empty()) {
+    dense_[h] = value;
+    return;
+  }
+  std::size_t i = SlotOf(h);
+  while (keys_[i] != 0 && keys_[i] != h + 1)
+    i = (i + 1) & (keys_.size() - 1);
+  used_ += keys_[i] == 0;
+  keys_[i] = h + 1;
+  values_[i] = value;
+}
+
+void FingerprintTable::Grow() {
+  if (used_ + 1 > nodes_ / 16) {
+    dense_.assign(nodes_, 0);
+    for (std::size_t i = 0; i < keys_.size(); ++i)
+      if (keys_[i] != 0)
+        dense_[keys_[i] - 1] = values_[i];
+    Note();
+    std::vector<uint32_t>().swap(keys_);
+    std::vector<uint64_t>().swap(values_);
+    return;
+  }
+  std::vector<uint32_t> keys(keys_.empty() ? 1024 : 2 * keys_.size(), 0);
+  std::vector<uint64_t> values(keys.size());
+  keys.swap(keys_);
+  values.swap(values_);
+  shift_ = static_cast<unsigned>(64 - std::countr_zero(keys_.size()));
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == 0)
+      continue;
+    std::size_t at = SlotOf(keys[i] - 1);
+    while (keys_[at] != 0)
+      at = (at + 1) & (keys_.size() - 1);
+    keys_[at] = keys[i];
+    values_[at] = values[i];
+  }
+  Note();
 }
 
 // The parts of a label as the builder joined them, read without the store's
@@ -181,7 +249,7 @@ odx::NodeLabel Tree::Parts(NodeHandle h, const LabelView &label) const {
 }
 
 void Tree::ReleaseFingerprints() {
-  std::vector<uint64_t>().swap(fingerprints_);
+  fingerprints_.Release();
   std::unordered_map<NodeHandle, uint64_t>().swap(paths_);
 }
 
@@ -193,18 +261,36 @@ bool Tree::IsIgnoredTag(const LabelView &label) const {
   return false;
 }
 
+NodeHandle Tree::BigEnd(NodeHandle h) const {
+  const auto it =
+      std::lower_bound(bigEnds_.begin(), bigEnds_.end(), h,
+                       [](const std::pair<NodeHandle, NodeHandle> &e,
+                          NodeHandle n) { return e.first < n; });
+  return it != bigEnds_.end() && it->first == h ? it->second : count_;
+}
+
 void Tree::ForwardPass() {
-  end_.assign(count_, count_);
+  size_.assign(count_, 0);
   flags_.assign(count_, 0);
+  bigEnds_.clear();
   const std::span<const OutlineStore::LabelNote> notes = store_.LabelNotes();
   std::size_t note = 0;
+  std::size_t reference = 0;
   std::vector<NodeHandle> open;
+  auto close = [&](NodeHandle end) {
+    const NodeHandle h = open.back();
+    open.pop_back();
+    if (end - h < kBigSubtree) {
+      size_[h] = static_cast<uint8_t>(end - h);
+    } else {
+      size_[h] = kBigSubtree;
+      bigEnds_.emplace_back(h, end);
+    }
+  };
   for (NodeHandle x = 0; x < count_; ++x) {
     const NodeHandle parent = store_.Parent(x);
-    while (!open.empty() && open.back() != parent) {
-      end_[open.back()] = x;
-      open.pop_back();
-    }
+    while (!open.empty() && open.back() != parent)
+      close(x);
     open.push_back(x);
 
     while (note < notes.size() && notes[note].node < x)
@@ -234,17 +320,24 @@ void Tree::ForwardPass() {
     if ((up & kIgnored) || (!ignoredTags_.empty() && (f & kKindMask) != kText &&
                             (f & kKindMask) != kMember && IsIgnoredTag(label)))
       f |= kIgnored;
+    while (reference < references_.size() && references_[reference].node < x)
+      ++reference;
+    if (reference < references_.size() && references_[reference].node == x)
+      f |= kReference;
     flags_[x] = f;
   }
+  while (!open.empty())
+    close(count_);
+  // Closed children first: sorted by node for the look-up.
+  std::sort(bigEnds_.begin(), bigEnds_.end());
+  bigEnds_.shrink_to_fit();
 }
 
 uint64_t Tree::Fingerprint(NodeHandle h) {
   if (h >= count_)
     return 0;
-  if (fingerprints_.empty())
-    fingerprints_.assign(count_, 0);
-  if (fingerprints_[h] != 0)
-    return fingerprints_[h];
+  if (const uint64_t known = fingerprints_.Get(h))
+    return known;
   // Children before their parent, each subtree once: what an earlier
   // question computed is taken as it is.  The sum of the children's
   // (mixed) fingerprints leaves their order out.
@@ -253,7 +346,7 @@ uint64_t Tree::Fingerprint(NodeHandle h) {
   auto finish = [this](NodeHandle node, uint64_t sum) {
     uint64_t value = Fmix(OwnHash(node) + sum * 0x9E3779B97F4A7C15ull);
     value += value == 0; // 0 stands for "not yet known"
-    fingerprints_[node] = value;
+    fingerprints_.Set(node, value);
     return value;
   };
   for (;;) {
@@ -268,8 +361,8 @@ uint64_t Tree::Fingerprint(NodeHandle h) {
     }
     const NodeHandle c = top.next;
     top.next = NextSibling(top.node, c);
-    if (fingerprints_[c] != 0) {
-      top.sum += fingerprints_[c];
+    if (const uint64_t known = fingerprints_.Get(c)) {
+      top.sum += known;
       continue;
     }
     const NodeHandle first = FirstChild(c);
@@ -320,22 +413,25 @@ NodeHandle Tree::FirstChild(NodeHandle h) const {
     limit = count_;
   } else {
     c = h + 1;
-    limit = end_[h];
+    limit = End(h);
   }
   while (c < limit && (flags_[c] & kIgnored))
-    c = end_[c];
+    c = End(c);
   return c < limit ? c : kNoNode;
 }
 
 NodeHandle Tree::NextSibling(NodeHandle parent, NodeHandle child) const {
   if (child == kStandIn || child >= count_)
     return kNoNode;
-  const NodeHandle limit =
-      parent == kRoot || parent == kStandIn ? count_ : end_[parent];
-  NodeHandle c = end_[child];
-  while (c < limit && (flags_[c] & kIgnored))
-    c = end_[c];
-  return c < limit ? c : kNoNode;
+  // The node after the child's subtree is its next sibling when it has the
+  // same parent; asking that is cheaper than finding where the parent's
+  // subtree ends.
+  const NodeHandle up =
+      parent == kRoot || parent == kStandIn ? kNoNode : parent;
+  NodeHandle c = End(child);
+  while (c < count_ && store_.Parent(c) == up && (flags_[c] & kIgnored))
+    c = End(c);
+  return c < count_ && store_.Parent(c) == up ? c : kNoNode;
 }
 
 LabelView Tree::StandInLabel() const { return ViewOf(fileName_); }
@@ -370,7 +466,7 @@ NodeHandle Tree::NameLeaf(NodeHandle h, LabelView &value) const {
   static constexpr char kLead[] = "SHORT-NAME = ";
   constexpr uint32_t kLeadLength = sizeof(kLead) - 1;
   const NodeHandle next = h + 1;
-  if (next < end_[h] && (flags_[next] & (kKindMask | kIgnored)) == kElement) {
+  if (next < End(h) && (flags_[next] & (kKindMask | kIgnored)) == kElement) {
     const LabelView label = store_.GetText(next);
     if (label.narrow) {
       if ((flags_[next] & kContainer) || label.length <= kLeadLength ||
@@ -455,6 +551,8 @@ uint64_t Tree::PathHash(NodeHandle h) {
 }
 
 const odx::OdxIndex::Reference *Tree::FindReference(NodeHandle h) const {
+  if (h >= count_ || !(flags_[h] & kReference))
+    return nullptr;
   auto it = std::lower_bound(references_.begin(), references_.end(), h,
                              [](const odx::OdxIndex::Reference &r,
                                 NodeHandle n) { return r.node < n; });
@@ -524,9 +622,8 @@ std::u16string Tree::PathText(NodeHandle h) const {
 }
 
 std::size_t Tree::MemoryBytes() const {
-  return end_.capacity() * sizeof(NodeHandle) +
-         flags_.capacity() * sizeof(uint8_t) +
-         fingerprints_.capacity() * sizeof(uint64_t) +
+  return size_.capacity() + bigEnds_.capacity() * sizeof(bigEnds_[0]) +
+         flags_.capacity() * sizeof(uint8_t) + fingerprints_.PeakBytes() +
          paths_.size() *
              (sizeof(NodeHandle) + sizeof(uint64_t) + 2 * sizeof(void *));
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace compare::detail {
@@ -28,9 +29,49 @@ enum NodeFlags : uint8_t {
   kText = 2,  // a description's text
   kMember = 3,
   kKindMask = 3,
-  kIgnored = 4,     // in an ignored subtree
-  kContainer = 8,   // drawn as a container (made by a start tag)
-  kDescription = 16 // a DESC element: its children are text
+  kIgnored = 4,      // in an ignored subtree
+  kContainer = 8,    // drawn as a container (made by a start tag)
+  kDescription = 16, // a DESC element: its children are text
+  kReference = 32    // the index lists it among the references
+};
+
+// Fingerprints of the subtrees asked about, by node: a few percent of the
+// nodes in a real comparison, so they sit in an open-addressing table; past
+// a sixteenth of the nodes a plain array (8 bytes a node) takes less room.
+class FingerprintTable {
+public:
+  void Reset(uint32_t nodes);
+  uint64_t Get(outline::NodeHandle h) const {
+    if (!dense_.empty())
+      return dense_[h];
+    if (keys_.empty())
+      return 0;
+    for (std::size_t i = SlotOf(h);; i = (i + 1) & (keys_.size() - 1)) {
+      if (keys_[i] == h + 1)
+        return values_[i];
+      if (keys_[i] == 0)
+        return 0;
+    }
+  }
+  void Set(outline::NodeHandle h, uint64_t value);
+  void Release();
+  // The most the table held at once, in bytes.
+  std::size_t PeakBytes() const { return peak_; }
+
+private:
+  std::size_t SlotOf(outline::NodeHandle h) const {
+    return (uint64_t{h} * 0x9E3779B97F4A7C15ull) >> shift_;
+  }
+  void Grow();
+  void Note();
+
+  uint32_t nodes_ = 0;
+  std::size_t used_ = 0;
+  unsigned shift_ = 64;
+  std::vector<uint32_t> keys_; // node + 1; 0 = empty
+  std::vector<uint64_t> values_;
+  std::vector<uint64_t> dense_;
+  std::size_t peak_ = 0;
 };
 
 // Where an element's label holds values the comparison leaves out: the ID
@@ -70,7 +111,14 @@ public:
     return h == kStandIn || (h < count_ && (flags_[h] & kContainer));
   }
   uint8_t Flags(outline::NodeHandle h) const { return flags_[h]; }
-  outline::NodeHandle End(outline::NodeHandle h) const { return end_[h]; }
+  // One past the last node of the subtree.
+  outline::NodeHandle End(outline::NodeHandle h) const {
+    return size_[h] != kBigSubtree ? h + size_[h] : BigEnd(h);
+  }
+  // The size of the subtree when below kBigSubtree, else kBigSubtree: two
+  // subtrees whose nodes have the same sizes in pre-order have one shape.
+  uint8_t SizeByte(outline::NodeHandle h) const { return size_[h]; }
+  static constexpr uint8_t kBigSubtree = 255;
 
   outline::NodeHandle Parent(outline::NodeHandle h) const;
   // Children in document order, ignored ones skipped; kNoNode at the end.
@@ -122,6 +170,7 @@ private:
   outline::NodeHandle NameLeaf(outline::NodeHandle h,
                                outline::LabelView &value) const;
   void ForwardPass();
+  outline::NodeHandle BigEnd(outline::NodeHandle h) const;
   uint64_t OwnHash(outline::NodeHandle h);
   bool IsIgnoredTag(const outline::LabelView &label) const;
 
@@ -131,11 +180,14 @@ private:
   bool standIn_;
   const std::vector<std::u16string> &ignoredTags_;
   uint32_t count_;
-  std::vector<outline::NodeHandle> end_;
+  // Subtree sizes a byte a node; the ends of the few bigger subtrees in a
+  // table sorted by node.
+  std::vector<uint8_t> size_;
+  std::vector<std::pair<outline::NodeHandle, outline::NodeHandle>> bigEnds_;
   std::vector<uint8_t> flags_;
   std::span<const odx::OdxIndex::Reference> references_;
   // Made on first use; 0 = not yet known.
-  std::vector<uint64_t> fingerprints_;
+  FingerprintTable fingerprints_;
   struct FingerprintFrame {
     outline::NodeHandle node, next;
     uint64_t sum;
