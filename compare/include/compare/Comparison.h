@@ -91,7 +91,8 @@ public:
   // Whether the node is left out by the ignored tags.
   bool IsIgnored(Side side, outline::NodeHandle node) const;
 
-  // What the comparison keeps beyond the two outlines and their indexes.
+  // What the comparison keeps beyond the two outlines and their indexes,
+  // with the most its fingerprints took while matching.
   std::size_t MemoryBytes() const;
 
   class Impl;
