@@ -142,6 +142,14 @@ TEST_F(ServicesTest, PrefixOfAMessage) {
        ""},
       {"<DESC><PARAM xsi:type=\"CODED-CONST\"/></DESC>" + Coded("9", "8"),
        "09"},
+      // Labels holding a unit beyond Latin-1 (an omega, a full-width one)
+      // name their elements alike.
+      {Coded("34", "8", "", "A_UINT32", " LONG-NAME=\"\u03A9\"") +
+           "<PARAM SEMANTIC=\"\u03A9\"" + Coded("1", "8").substr(6),
+       "22 01"},
+      {Coded("16", "8") +
+           Coded("1", "8", "<BYTE-POSITION>\uFF11</BYTE-POSITION>"),
+       "10"},
   };
   for (const auto &c : cases) {
     Build("<REQUEST><SHORT-NAME>r</SHORT-NAME><PARAMS>" + c.params +
