@@ -21,12 +21,7 @@
 
 namespace {
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 using Clock = std::chrono::steady_clock;
 

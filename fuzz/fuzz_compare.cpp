@@ -19,12 +19,7 @@ namespace {
 using outline::kNoNode;
 using outline::NodeHandle;
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 struct Version {
   outline::OutlineStore store;

@@ -10,12 +10,7 @@
 
 namespace {
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 } // namespace
 

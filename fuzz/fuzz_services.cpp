@@ -28,12 +28,7 @@ using outline::LabelView;
 using outline::NodeHandle;
 using outline::OutlineStore;
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 std::u16string Text(const LabelView &v) { return v.toU16String(); }
 

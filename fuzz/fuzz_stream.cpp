@@ -14,12 +14,7 @@
 
 namespace {
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 bool SameOutline(const outline::OutlineStore &a,
                  const outline::OutlineStore &b) {

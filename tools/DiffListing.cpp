@@ -30,12 +30,7 @@ using outline::kNoNode;
 using outline::LabelView;
 using outline::NodeHandle;
 
-class Quiet : public outline::ProgressSink, public outline::BusyIndicator {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-  void SetBusy(bool) override {}
-};
+using outline::Quiet;
 
 struct Opened {
   outline::BuildStatus status = outline::BuildStatus::CouldNotOpen;

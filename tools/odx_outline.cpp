@@ -41,17 +41,6 @@ const char kUsage[] =
 // resolves to nothing.
 constexpr int kSomeUnresolved = 3;
 
-class NoProgress : public outline::ProgressSink {
-public:
-  void SetPosition(int) override {}
-  void SetVisible(bool) override {}
-};
-
-class NoBusy : public outline::BusyIndicator {
-public:
-  void SetBusy(bool) override {}
-};
-
 // What to print instead of the outline; at most one.
 enum class Listing {
   Outline,
@@ -147,7 +136,7 @@ void AssignQString(cvexString &s, const QString &q) {
 void PrintFilterHits(const Options &o, const outline::OutlineStore &items,
                      tools::OutlineWriter &out) {
   outline::OutlineStore results;
-  NoBusy busy;
+  outline::Quiet busy;
   cvexString term;
   AssignQString(term, QString::fromUtf8(o.term.c_str()));
   outline::FilterSearch(term, items, results, busy);
@@ -265,13 +254,12 @@ void PrintOutline(const Options &o, const outline::OutlineStore &items,
 
 int Run(const Options &o) {
   outline::OutlineStore items;
-  NoProgress progress;
-  NoBusy busy;
+  outline::Quiet quiet;
   cvexString path;
   AssignQString(path, platform::DecodeFileName(o.files[0]));
   outline::BuildStatus built;
   if (o.files.size() == 1) {
-    built = outline::BuildOutline(path, items, progress, busy);
+    built = outline::BuildOutline(path, items, quiet, quiet);
   } else {
     // Several files: one database, in the order a folder of them would
     // have.
@@ -279,7 +267,7 @@ int Run(const Options &o) {
     for (const char *file : o.files)
       paths.push_back(platform::DecodeFileName(file));
     outline::SortByFileName(paths);
-    built = outline::BuildOutlineFromFiles(paths, items, progress, busy);
+    built = outline::BuildOutlineFromFiles(paths, items, quiet, quiet);
   }
   const char *shown = o.files.size() == 1 ? o.files[0] : "the files";
   if (built == outline::BuildStatus::CouldNotOpen ||

@@ -18,4 +18,12 @@ public:
   virtual void SetBusy(bool busy) = 0; // hourglass on / back to default
 };
 
+// For builds nobody watches: the command line, benchmarks, fuzzers.
+class Quiet final : public ProgressSink, public BusyIndicator {
+public:
+  void SetPosition(int) override {}
+  void SetVisible(bool) override {}
+  void SetBusy(bool) override {}
+};
+
 } // namespace outline
