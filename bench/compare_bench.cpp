@@ -3,6 +3,7 @@
 // the matching and the change walk; medians, and the comparison's memory.
 // Usage: compare-bench OLD NEW [RUNS]
 
+#include "bench/Timing.h"
 #include "compare/Comparison.h"
 #include "foundation/cvexString.h"
 #include "odx/OdxIndex.h"
@@ -23,21 +24,13 @@ namespace {
 
 using outline::Quiet;
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::Median;
+using bench::SecondsSince;
 
 // Processor time of the whole process (all threads), which a machine busy
 // with other work inflates less than the wall clock.
 double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 bool Build(const char *file, outline::OutlineStore &store) {
   cvexString path;

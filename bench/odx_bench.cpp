@@ -4,6 +4,7 @@
 // file, the unresolved list, and the index's bytes per node.
 // Usage: odx-bench FILE [RUNS]
 
+#include "bench/Timing.h"
 #include "foundation/cvexString.h"
 #include "odx/OdxIndex.h"
 #include "outline/OutlineBuilder.h"
@@ -22,17 +23,9 @@ namespace {
 
 using outline::Quiet;
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using bench::Clock;
+using bench::Median;
+using bench::SecondsSince;
 
 double Max(const std::vector<double> &v) {
   return v.empty() ? 0 : *std::max_element(v.begin(), v.end());

@@ -5,6 +5,7 @@
 // has built its table.  Medians of RUNS runs.
 // Usage: services-bench FILE [RUNS]
 
+#include "bench/Timing.h"
 #include "foundation/cvexString.h"
 #include "odx/OdxIndex.h"
 #include "odx/Services.h"
@@ -24,17 +25,9 @@ namespace {
 
 using outline::Quiet;
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using bench::Clock;
+using bench::Median;
+using bench::SecondsSince;
 
 } // namespace
 

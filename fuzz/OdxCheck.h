@@ -9,8 +9,26 @@
 #include "odx/LinkRules.h"
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
+#include "outline/OutlineBuilder.h"
+
+#include <string>
 
 namespace fuzz {
+
+// The input as the body of a diagnostic layer container, so that a fuzzer
+// spends its time in the ODX rules rather than in finding their shape.
+inline void BuildInLayerContainer(const uint8_t *data, size_t size,
+                                  outline::OutlineStore &store) {
+  std::string document = "<?xml version=\"1.0\"?><ODX><DIAG-LAYER-CONTAINER>"
+                         "<SHORT-NAME>D</SHORT-NAME>";
+  document.append(reinterpret_cast<const char *>(data), size);
+  document += "</DIAG-LAYER-CONTAINER></ODX>";
+  outline::Quiet quiet;
+  outline::BuildOutlineFromBytes(
+      {reinterpret_cast<const unsigned char *>(document.data()),
+       document.size()},
+      store, quiet, quiet);
+}
 
 inline bool IsDeclaration(const odx::NodeLabel &parts) {
   return parts.element.length > 0 &&

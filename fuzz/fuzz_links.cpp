@@ -4,27 +4,10 @@
 // in scopes, parent layers and short names rather than in finding them.
 
 #include "fuzz/OdxCheck.h"
-#include "outline/OutlineBuilder.h"
-
-#include <string>
-
-namespace {
-
-using outline::Quiet;
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::string document = "<?xml version=\"1.0\"?><ODX><DIAG-LAYER-CONTAINER>"
-                         "<SHORT-NAME>D</SHORT-NAME>";
-  document.append(reinterpret_cast<const char *>(data), size);
-  document += "</DIAG-LAYER-CONTAINER></ODX>";
   outline::OutlineStore store;
-  Quiet quiet;
-  outline::BuildOutlineFromBytes(
-      {reinterpret_cast<const unsigned char *>(document.data()),
-       document.size()},
-      store, quiet, quiet);
+  fuzz::BuildInLayerContainer(data, size, store);
   fuzz::CheckIndex(store);
   return 0;
 }

@@ -10,6 +10,7 @@
 // order; the first bytes of the input are also read as a byte search.
 
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/OdxCheck.h"
 #include "odx/Attributes.h"
 #include "odx/NodeLabel.h"
 #include "odx/OdxIndex.h"
@@ -27,8 +28,6 @@ using outline::kNoNode;
 using outline::LabelView;
 using outline::NodeHandle;
 using outline::OutlineStore;
-
-using outline::Quiet;
 
 std::u16string Text(const LabelView &v) { return v.toU16String(); }
 
@@ -333,16 +332,8 @@ void Check(const OutlineStore &store, const uint8_t *data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::string document = "<?xml version=\"1.0\"?><ODX><DIAG-LAYER-CONTAINER>"
-                         "<SHORT-NAME>D</SHORT-NAME>";
-  document.append(reinterpret_cast<const char *>(data), size);
-  document += "</DIAG-LAYER-CONTAINER></ODX>";
   outline::OutlineStore store;
-  Quiet quiet;
-  outline::BuildOutlineFromBytes(
-      {reinterpret_cast<const unsigned char *>(document.data()),
-       document.size()},
-      store, quiet, quiet);
+  fuzz::BuildInLayerContainer(data, size, store);
   Check(store, data, size);
   return 0;
 }
