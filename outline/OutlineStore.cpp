@@ -772,18 +772,14 @@ void OutlineStore::EnsureIndex() const {
   auto slot = [top](NodeHandle parent) {
     return parent == kNoNode ? top : std::size_t{parent};
   };
+  // Counting a node's elder siblings gives its row on the way; after the
+  // sums, the row places it in its parent's group.
   for (NodeHandle n = 0; n < count_; ++n)
-    ++childStart_[slot(At(n).parent) + 1];
+    rows_[n] = childStart_[slot(At(n).parent) + 1]++;
   for (std::size_t i = 1; i < childStart_.size(); ++i)
     childStart_[i] += childStart_[i - 1];
   for (NodeHandle n = 0; n < count_; ++n)
-    children_[childStart_[slot(At(n).parent)]++] = n;
-  for (std::size_t i = childStart_.size() - 1; i > 0; --i)
-    childStart_[i] = childStart_[i - 1];
-  childStart_[0] = 0;
-  for (std::size_t s = 0; s <= top; ++s)
-    for (uint32_t k = childStart_[s]; k < childStart_[s + 1]; ++k)
-      rows_[children_[k]] = k - childStart_[s];
+    children_[childStart_[slot(At(n).parent)] + rows_[n]] = n;
   indexValid_ = true;
 }
 
