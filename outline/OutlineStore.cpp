@@ -152,8 +152,9 @@ void OutlineStore::Clear() {
   package_ = false;
   source_ = nullptr;
   std::vector<uint32_t>().swap(childStart_);
-  std::vector<NodeHandle>().swap(children_);
-  std::vector<uint32_t>().swap(rows_);
+  children_.reset();
+  rows_.reset();
+  indexCapacity_ = 0;
 }
 
 // Finds how much of the rightmost path stays when `parent` gets a child.
@@ -767,8 +768,11 @@ void OutlineStore::EnsureIndex() const {
     return;
   const std::size_t top = count_;
   childStart_.assign(top + 2, 0);
-  children_.resize(count_);
-  rows_.resize(count_);
+  if (indexCapacity_ < count_) {
+    children_ = platform::MakeLargeArray<NodeHandle>(count_);
+    rows_ = platform::MakeLargeArray<uint32_t>(count_);
+    indexCapacity_ = count_;
+  }
   auto slot = [top](NodeHandle parent) {
     return parent == kNoNode ? top : std::size_t{parent};
   };
@@ -836,8 +840,7 @@ std::size_t OutlineStore::MemoryBytes() const {
   bytes += notes_.capacity() * sizeof(LabelNote);
   bytes += sharedSlots_ * sizeof(SharedLabel);
   bytes += rightmost_.capacity() * sizeof(NodeHandle);
-  bytes += (childStart_.capacity() + children_.capacity() + rows_.capacity()) *
-           sizeof(uint32_t);
+  bytes += (childStart_.capacity() + 2 * indexCapacity_) * sizeof(uint32_t);
   return bytes;
 }
 

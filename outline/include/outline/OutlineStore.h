@@ -325,8 +325,10 @@ private:
   // Child index; slot count_ stands for the top level.
   mutable bool indexValid_ = false;
   mutable std::vector<uint32_t> childStart_; // count_ + 2 entries
-  mutable std::vector<NodeHandle> children_; // grouped by parent
-  mutable std::vector<uint32_t> rows_;
+  // Written in full before they are read, so they are never cleared first.
+  mutable platform::LargeArray<NodeHandle> children_; // grouped by parent
+  mutable platform::LargeArray<uint32_t> rows_;
+  mutable std::size_t indexCapacity_ = 0; // entries in each of the two
 };
 
 // Holds an update bracket open for its lifetime, on every path.
