@@ -150,6 +150,16 @@ std::u16string_view View(const cvexString &s) {
   return {s.buffer, static_cast<std::size_t>(s.Length())};
 }
 
+// Where the last of the first `n` parts starts once they are joined: the
+// attribute text, when a label has any.
+template <typename Parts>
+uint32_t StartOfLast(const Parts &parts, std::size_t n) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i + 1 < n; ++i)
+    units += parts[i].size();
+  return static_cast<uint32_t>(units);
+}
+
 // The label of a node as the parts "name = value **** attributes", joined
 // by the store straight into its arena, so no label is copied twice.
 class LabelParts {
@@ -162,12 +172,7 @@ public:
     return {parts_.data(), n_};
   }
   // Where the attribute text starts in the label last put together.
-  uint32_t AttributeStart() const {
-    std::size_t units = 0;
-    for (std::size_t i = 0; i + 1 < n_; ++i)
-      units += parts_[i].size();
-    return static_cast<uint32_t>(units);
-  }
+  uint32_t AttributeStart() const { return StartOfLast(parts_, n_); }
   std::span<const std::u16string_view> Leaf(const cvexString &name,
                                             const cvexString &value,
                                             const cvexString &attributes) {
@@ -237,12 +242,7 @@ public:
     }
     return {parts_.data(), n_};
   }
-  uint32_t AttributeStart() const {
-    std::size_t units = 0;
-    for (std::size_t i = 0; i + 1 < n_; ++i)
-      units += parts_[i].size();
-    return static_cast<uint32_t>(units);
-  }
+  uint32_t AttributeStart() const { return StartOfLast(parts_, n_); }
 
 private:
   std::array<std::string_view, 5> parts_;
